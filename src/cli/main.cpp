@@ -1,0 +1,44 @@
+// pixtally: the size, maximum value and per-channel statistics of one
+// Netpbm image, read from a file or from standard input.
+#include "messages.h"
+#include "options.h"
+#include "report.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// A report that could not be written is not a success: flush now, while
+// there is still a status to change.
+int finish_output() {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        die_with_errno("Failed to write output!\n");
+    return EXIT_SUCCESS;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    // The library prefixes its own diagnostics with this name.
+    pm_progname = "pixtally";
+
+    const ParseResult parsed = parse_options(argc, argv);
+    if (parsed.exit_status)
+        return *parsed.exit_status == EXIT_SUCCESS ? finish_output() : *parsed.exit_status;
+    const Options &options = parsed.options;
+
+    FILE *stream = stdin;
+    if (options.input_path != nullptr) {
+        stream = std::fopen(options.input_path, "rb");
+        if (stream == nullptr)
+            die_with_errno("Failed to open file!\n");
+    }
+
+    const ImageHeader header = report_header(stream, options.verbosity);
+    if (options.verbosity >= 2)
+        report_channel_statistics(stream, header);
+
+    std::fclose(stream);
+    return finish_output();
+}

@@ -1,0 +1,19 @@
+// Command-line options of one run.
+#pragma once
+
+#include <optional>
+
+struct Options {
+    const char *input_path = nullptr; // the last -f; standard input when null
+    int verbosity = 0;                // one per -v
+};
+
+// What parsing decided: go on with the run, or end it now with a status
+// (after -V, -h or a bad option, whose texts have already been written).
+struct ParseResult {
+    Options options;
+    std::optional<int> exit_status;
+};
+
+// Parses argv with getopt over "f:vVh". getopt's own diagnostics stay on.
+ParseResult parse_options(int argc, char *argv[]);

@@ -1,0 +1,62 @@
+// One-pass channel statistics: the accumulators, the per-row update and the
+// final figures, apart from any reading, so they can be checked on made-up
+// values.
+#pragma once
+
+#include <cstdint>
+
+#include <ppm.h>
+
+#include "report.h"
+
+// Wide enough for the sample sum of any image the library accepts: up to
+// about 2^58 pixels of 16-bit samples.
+__extension__ typedef unsigned __int128 uint128;
+
+// Running figures for one channel.
+//
+// The square sum is defined as a 64-bit integer to which each square is
+// added in double precision: convert the sum to double, add v*v, truncate
+// back. Every value that rule produces is an integer that double holds
+// exactly, so the round trip through the integer is the identity and the sum
+// can live in a double. That also gives it a sound meaning past 2^63, where
+// the integer would overflow: the same double additions simply go on.
+struct ChannelAccumulator {
+    pixval min;
+    pixval max;
+    uint128 sum;
+    double sum_sq;
+};
+
+struct ChannelTally {
+    ChannelAccumulator red, green, blue;
+    std::uint64_t pixel_count; // 64-bit: images may hold more than 2^31 pixels
+};
+
+// min starts at the image's maxval, not at the largest pixval, so a channel
+// that never drops below maxval reports maxval.
+ChannelTally start_tally(pixval maxval, int width, int height);
+
+// Adds one row of width pixels to the tally, with the same result as adding
+// its samples one by one in order.
+void tally_row(ChannelTally &tally, const pixel *row, int width);
+
+struct ChannelFigures {
+    int min;
+    int avg;
+    int max;
+    int stddev;
+};
+
+// avg and the mean square are truncating integer quotients; the standard
+// deviation is the truncated root of mean square minus squared average, and
+// 0 where rounding of a huge square sum makes that negative. pixel_count
+// must not be 0.
+ChannelFigures channel_figures(const ChannelAccumulator &channel, std::uint64_t pixel_count);
+
+// Reads the image's rows into row, which has room for its width, and tallies
+// them.
+ChannelTally tally_rows(FILE *stream, const ImageHeader &header, pixel *row);
+
+// Writes the four-line table; an image with no pixels gets "-" figures.
+void write_channel_table(const ChannelTally &tally);
