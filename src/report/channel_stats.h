@@ -46,6 +46,7 @@ struct ChannelFigures {
     int avg;
     int max;
     int stddev;
+    bool operator==(const ChannelFigures &) const = default;
 };
 
 // avg and the mean square are truncating integer quotients; the standard

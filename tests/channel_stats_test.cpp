@@ -1,0 +1,183 @@
+// The channel statistics on made-up rows and sums, against a plain
+// sample-by-sample implementation of the rule.
+#include "channel_stats.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The rule, one sample at a time: a signed 64-bit square sum to which each
+// square is added in double precision and truncated back.
+struct Reference {
+    pixval min, max;
+    std::int64_t sum = 0, sum_sq = 0;
+    explicit Reference(pixval maxval) : min(maxval), max(0) {}
+    void add(pixval v) {
+        min = v < min ? v : min;
+        max = v > max ? v : max;
+        sum += v;
+        sum_sq = static_cast<std::int64_t>(static_cast<double>(sum_sq) +
+                                           static_cast<double>(v) * static_cast<double>(v));
+    }
+    ChannelFigures figures(std::int64_t n) const {
+        const std::int64_t avg = sum / n, mean_sq = sum_sq / n;
+        const double variance =
+            static_cast<double>(mean_sq) - static_cast<double>(avg) * static_cast<double>(avg);
+        const int stddev = variance < 0 ? 0 : static_cast<int>(std::sqrt(variance));
+        return {static_cast<int>(min), static_cast<int>(avg), static_cast<int>(max), stddev};
+    }
+};
+
+void PrintTo(const ChannelFigures &f, std::ostream *os) {
+    *os << "{" << f.min << ", " << f.avg << ", " << f.max << ", " << f.stddev << "}";
+}
+
+using Rows = std::vector<std::vector<pixel>>;
+
+// Tallies rows with the tool and with the reference, and checks that every
+// accumulator and every figure agrees.
+void expect_matches_reference(const Rows &rows, pixval maxval) {
+    const int width = static_cast<int>(rows.front().size());
+    const int height = static_cast<int>(rows.size());
+    ChannelTally tally = start_tally(maxval, width, height);
+    Reference red(maxval), green(maxval), blue(maxval);
+    for (const auto &row : rows) {
+        tally_row(tally, row.data(), width);
+        for (const pixel &p : row) {
+            red.add(p.r);
+            green.add(p.g);
+            blue.add(p.b);
+        }
+    }
+    const std::int64_t n = std::int64_t{width} * height;
+    ASSERT_EQ(tally.pixel_count, static_cast<std::uint64_t>(n));
+    const std::pair<const ChannelAccumulator &, const Reference &> channels[] = {
+        {tally.red, red}, {tally.green, green}, {tally.blue, blue}};
+    for (const auto &[mine, ref] : channels) {
+        EXPECT_EQ(mine.sum, static_cast<uint128>(ref.sum));
+        EXPECT_EQ(mine.sum_sq, static_cast<double>(ref.sum_sq));
+        EXPECT_EQ(channel_figures(mine, tally.pixel_count), ref.figures(n));
+    }
+}
+
+Rows random_rows(int width, int height, pixval low, pixval high, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<pixval> sample(low, high);
+    Rows rows(static_cast<std::size_t>(height),
+              std::vector<pixel>(static_cast<std::size_t>(width)));
+    for (auto &row : rows)
+        for (pixel &p : row)
+            p = {sample(random), sample(random), sample(random)};
+    return rows;
+}
+
+TEST(ChannelStats, WorkedTwoByTwoExample) {
+    const pixel top[] = {{0, 5, 1}, {0, 5, 2}}, bottom[] = {{3, 5, 3}, {4, 5, 4}};
+    ChannelTally tally = start_tally(255, 2, 2);
+    tally_row(tally, top, 2);
+    tally_row(tally, bottom, 2);
+
+    EXPECT_EQ(tally.red.min, 0u);
+    EXPECT_EQ(tally.red.max, 4u);
+    EXPECT_EQ(tally.red.sum, 7u);
+    EXPECT_EQ(tally.red.sum_sq, 25.0);
+    EXPECT_EQ(tally.blue.sum_sq, 30.0);
+    EXPECT_EQ(channel_figures(tally.red, 4), (ChannelFigures{0, 1, 4, 2}));
+    EXPECT_EQ(channel_figures(tally.green, 4), (ChannelFigures{5, 5, 5, 0}));
+    EXPECT_EQ(channel_figures(tally.blue, 4), (ChannelFigures{1, 2, 4, 1}));
+}
+
+TEST(ChannelStats, OnePixelAndChannelsStuckAtMaxval) {
+    const pixel one[] = {{7, 200, 200}};
+    ChannelTally tally = start_tally(200, 1, 1);
+    tally_row(tally, one, 1);
+    EXPECT_EQ(channel_figures(tally.red, 1), (ChannelFigures{7, 7, 7, 0}));
+    // min starts at maxval and never moves when every sample is maxval
+    EXPECT_EQ(channel_figures(tally.green, 1), (ChannelFigures{200, 200, 200, 0}));
+}
+
+TEST(ChannelStats, MatchesTheRuleOnRandomImagesOfEveryDepth) {
+    unsigned seed = 1;
+    for (pixval maxval : {1u, 2u, 7u, 100u, 255u, 256u, 1023u, 4095u, 65534u, 65535u})
+        for (int width : {1, 3, 17, 64})
+            expect_matches_reference(random_rows(width, 9, 0, maxval, seed++), maxval);
+}
+
+// 16-bit squares push the square sum past 2^53 after about two million
+// samples; from there on each addition rounds and order matters.
+TEST(ChannelStats, MatchesTheRuleWhereTheSquareSumRounds) {
+    // 1500x1500 near full scale: crosses 2^53 partway through a row.
+    expect_matches_reference(random_rows(1500, 1500, 60000, 65535, 42), 65535);
+    // One very wide row that crosses on its own, then rows past the crossing.
+    expect_matches_reference(random_rows(2'200'000, 3, 0, 65535, 7), 65535);
+}
+
+TEST(ChannelStats, FullScaleImageRoundsIntoANegativeVarianceShownAsZero) {
+    const std::vector<pixel> row(3000, pixel{65535, 65535, 65535});
+    ChannelTally tally = start_tally(65535, 3000, 3000);
+    for (int y = 0; y < 3000; ++y)
+        tally_row(tally, row.data(), 3000);
+    // The rounded square sum falls short of the exact 9e6 * 65535^2.
+    EXPECT_LT(tally.red.sum_sq, 9e6 * 65535.0 * 65535.0);
+    EXPECT_EQ(channel_figures(tally.red, tally.pixel_count),
+              (ChannelFigures{65535, 65535, 65535, 0}));
+    expect_matches_reference(Rows(200, row), 65535);
+}
+
+TEST(ChannelStats, FiguresFromSumsBeyondThirtyTwoBitCountsAndSixtyFourBitSums) {
+    // 65536 x 32769 pixels: more than 2^31 - 1.
+    const std::uint64_t n = std::uint64_t{65536} * 32769;
+    const ChannelAccumulator mid{0, 255, uint128{n} * 127 + n / 2, static_cast<double>(n) * 16384};
+    EXPECT_EQ(channel_figures(mid, n), (ChannelFigures{0, 127, 255, 15}));
+
+    // A square sum of 2^70 over 2^38 pixels: the mean square is 2^32, beyond
+    // what the sum itself could hold as a 64-bit integer.
+    const std::uint64_t many = std::uint64_t{1} << 38;
+    const ChannelAccumulator huge{0, 65535, uint128{many} * 65535, 0x1p70};
+    EXPECT_EQ(channel_figures(huge, many), (ChannelFigures{0, 65535, 65535, 362}));
+}
+
+TEST(ChannelStats, SquareSumKeepsAddingInDoublePastTheSignedRange) {
+    ChannelTally tally = start_tally(65535, 4, 1);
+    tally.red.sum_sq = 0x1p63 - 1024.0;
+    const pixel row[] = {{65535, 0, 0}, {65535, 0, 0}, {1, 0, 0}, {65535, 0, 0}};
+    tally_row(tally, row, 4);
+    double expected = 0x1p63 - 1024.0;
+    for (const pixel &p : row)
+        expected += static_cast<double>(p.r) * p.r;
+    EXPECT_EQ(tally.red.sum_sq, expected);
+    EXPECT_GT(tally.red.sum_sq, 0x1p63);
+}
+
+// Reading goes through the library: gray and bitmap images arrive as three
+// equal channels, bitmaps with maxval 255.
+TEST(ChannelStats, TalliesRowsReadByTheLibraryIncludingGrayAndBitmap) {
+    struct Case {
+        std::string image;
+        ChannelFigures each;
+    } cases[] = {
+        {"P2\n3 1\n7\n1 0 7\n", {0, 2, 7, 3}},
+        {"P1\n4 1\n1 0 0 1\n", {0, 127, 255, 127}}, // black is 0, white is 255
+        {"P3\n2 1\n9\n1 1 1 3 3 3\n", {1, 2, 3, 1}},
+    };
+    for (const Case &c : cases) {
+        std::string bytes = c.image;
+        FILE *stream = fmemopen(bytes.data(), bytes.size(), "rb");
+        ImageHeader header{};
+        ppm_readppminit(stream, &header.width, &header.height, &header.maxval, &header.format);
+        std::vector<pixel> row(static_cast<std::size_t>(header.width));
+        const ChannelTally tally = tally_rows(stream, header, row.data());
+        std::fclose(stream);
+        for (const ChannelAccumulator *channel : {&tally.red, &tally.green, &tally.blue})
+            EXPECT_EQ(channel_figures(*channel, tally.pixel_count), c.each) << c.image;
+    }
+}
+
+} // namespace

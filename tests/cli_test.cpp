@@ -1,0 +1,118 @@
+// The real binary, end to end: exact standard output, standard error and
+// exit status.
+#include "run_tool.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+const std::string banner =
+    "pixtally v0.1, per-channel statistics of Netpbm images, built on libnetpbm\n\n";
+const std::string help = banner +
+                         "-f file  ppm-file to analyse\n"
+                         "-v       be even more verbose (multiple (max 3) for more details)\n"
+                         "-V       print version and exit\n"
+                         "-h       this help\n";
+const std::string open_failed = "Failed to open file!\n: errno=2 (No such file or directory)\n";
+
+// 640x480 raw and plain images with maxval 255; the pixel data never
+// matters below -vv.
+std::string raw_640x480() {
+    return "P6\n640 480\n255\n" + std::string(640 * 480 * 3, '\x10');
+}
+std::string plain_640x480() {
+    std::string image = "P3\n640 480\n255\n";
+    for (int i = 0; i < 640 * 480; ++i)
+        image += "1 2 3\n";
+    return image;
+}
+
+const std::string header_640x480 = "Resolution: 640x480\nMaximum value: 255\n";
+
+void expect_run(const RunResult &run, const std::string &out, const std::string &err, int status) {
+    EXPECT_EQ(run.out, out);
+    EXPECT_EQ(run.err, err);
+    EXPECT_EQ(run.status, status);
+}
+
+TEST(Texts, VersionAndHelp) {
+    expect_run(run_pixtally({"-V"}), banner, "", 0);
+    expect_run(run_pixtally({"-h"}), help, "", 0);
+    // Both end the run before any file is opened.
+    expect_run(run_pixtally({"-V", "-f", "missing.ppm"}), banner, "", 0);
+    expect_run(run_pixtally({"-f", "missing.ppm", "-V"}), banner, "", 0);
+    expect_run(run_pixtally({"-h", "-q"}), help, "", 0);
+}
+
+TEST(Texts, BadOptionsGetTheParsersDiagnosticAndTheHelp) {
+    expect_run(run_pixtally({"-q"}), help,
+               std::string(PIXTALLY_BINARY) + ": invalid option -- 'q'\n", 1);
+    expect_run(run_pixtally({"-v", "-f"}), help,
+               std::string(PIXTALLY_BINARY) + ": option requires an argument -- 'f'\n", 1);
+    expect_run(run_pixtally({"-q", "-V"}), help,
+               std::string(PIXTALLY_BINARY) + ": invalid option -- 'q'\n", 1);
+}
+
+TEST(Input, StandardInputByDefaultAndTheLastFileWins) {
+    const std::string b = scratch_file("b.ppm", raw_640x480());
+    expect_run(run_pixtally({}, {.input = raw_640x480()}), header_640x480, "", 0);
+    expect_run(run_pixtally({"-f", "never-opened.ppm", "-v", "-f", b}),
+               header_640x480 + "Format: 20534\n", "", 0);
+    expect_run(run_pixtally({"-f" + b}), header_640x480, "", 0);
+}
+
+TEST(Input, TheOptionListEndsAtAnOperandDoubleDashOrLoneDash) {
+    const RunSetup stdin_image{.input = plain_640x480()};
+    for (const auto &args : {std::vector<std::string>{"x.ppm", "-v"}, {"--", "-v"}, {"-", "-v"}})
+        expect_run(run_pixtally(args, stdin_image), header_640x480, "", 0);
+    expect_run(run_pixtally({"-v", "--", "-h"}, stdin_image), header_640x480 + "Format: 20531\n",
+               "", 0);
+}
+
+TEST(Input, OpenFailures) {
+    expect_run(run_pixtally({"-f", "/nonexistent/a.ppm"}), "", open_failed, 1);
+    expect_run(run_pixtally({"-f", ""}, {.input = raw_640x480()}), "", open_failed, 1);
+    // After -f, a lone "-" is a file name like any other.
+    expect_run(run_pixtally({"-f", "-"}, {.input = raw_640x480()}), "", open_failed, 1);
+}
+
+TEST(Input, UnreadableFile) {
+    const std::string path = scratch_file("secret.ppm", raw_640x480());
+    chmod(path.c_str(), 0);
+    expect_run(run_pixtally({"-f", path}, {.as_nobody = true}), "",
+               "Failed to open file!\n: errno=13 (Permission denied)\n", 1);
+}
+
+TEST(HeaderReport, RawAndPlainAtVerbosityZeroAndOne) {
+    const std::string raw = scratch_file("raw.ppm", raw_640x480());
+    const std::string plain = scratch_file("plain.ppm", plain_640x480());
+    expect_run(run_pixtally({"-f", raw}), header_640x480, "", 0);
+    expect_run(run_pixtally({"-v", "-f", raw}), header_640x480 + "Format: 20534\n", "", 0);
+    expect_run(run_pixtally({"-f", plain}), header_640x480, "", 0);
+    expect_run(run_pixtally({"-vf", plain}), header_640x480 + "Format: 20531\n", "", 0);
+}
+
+TEST(HeaderReport, CutShortPixelsAreNotReadBelowTheTable) {
+    const RunSetup cut{.input = "P6\n640 480\n255\nabc"};
+    expect_run(run_pixtally({}, cut), header_640x480, "", 0);
+    expect_run(run_pixtally({"-v"}, cut), header_640x480 + "Format: 20534\n", "", 0);
+    // The table reads them, and the library names the tool when they end.
+    expect_run(run_pixtally({"-vv"}, cut), header_640x480 + "Format: 20534\n",
+               "pixtally: Unexpected EOF reading row of PPM image.\n", 1);
+}
+
+TEST(Output, AReportThatCannotBeWrittenIsAFailure) {
+    const std::string full = "Failed to write output!\n: errno=28 (No space left on device)\n";
+    const std::string image = scratch_file("full.ppm", raw_640x480());
+    for (const auto &args :
+         {std::vector<std::string>{"-h"}, {"-V"}, {"-f", image}, {"-vv", "-f", image}}) {
+        const RunResult run = run_pixtally(args, {.output_path = "/dev/full"});
+        EXPECT_EQ(run.err, full);
+        EXPECT_EQ(run.status, 1);
+    }
+}
+
+} // namespace

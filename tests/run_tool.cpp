@@ -1,0 +1,119 @@
+#include "run_tool.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <grp.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// One folder per test process, removed when the process ends.
+struct ScratchDir {
+    std::string path;
+    ScratchDir() {
+        char name[] = "/tmp/pixtally-test-XXXXXX";
+        if (mkdtemp(name) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        chmod(name, 0755); // readable by the unprivileged user of as_nobody runs
+        path = name;
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
+const std::string &scratch_dir() {
+    static const ScratchDir dir;
+    return dir.path;
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+void redirect(const std::string &path, int fd, int flags) {
+    const int opened = open(path.c_str(), flags, 0644);
+    if (opened < 0 || dup2(opened, fd) < 0)
+        _exit(127);
+    close(opened);
+}
+
+} // namespace
+
+std::string scratch_file(const std::string &name, const std::string &contents) {
+    const std::string path = scratch_dir() + "/" + name;
+    std::ofstream(path, std::ios::binary) << contents;
+    return path;
+}
+
+RunResult run_program(const std::vector<std::string> &argv, const RunSetup &setup) {
+    static int runs = 0;
+    const std::string base = scratch_dir() + "/run" + std::to_string(++runs);
+    const std::string in_path = base + ".in", out_path = base + ".out", err_path = base + ".err";
+    std::ofstream(in_path, std::ios::binary) << setup.input;
+
+    const pid_t child = fork();
+    if (child < 0)
+        throw std::runtime_error("fork failed");
+    if (child == 0) {
+        if (setup.close_input)
+            close(STDIN_FILENO);
+        else
+            redirect(in_path, STDIN_FILENO, O_RDONLY);
+        redirect(setup.output_path.empty() ? out_path : setup.output_path, STDOUT_FILENO,
+                 O_WRONLY | O_CREAT | O_TRUNC);
+        redirect(err_path, STDERR_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
+        if (setup.as_nobody && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(126);
+        std::vector<char *> args;
+        for (const std::string &arg : argv)
+            args.push_back(const_cast<char *>(arg.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+
+    int status = 0;
+    rusage usage{};
+    while (wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    RunResult result;
+    result.out = read_file(out_path);
+    result.err = read_file(err_path);
+    if (WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.signal = WTERMSIG(status);
+    result.max_rss_kib = usage.ru_maxrss;
+    return result;
+}
+
+RunResult run_pixtally(const std::vector<std::string> &args, const RunSetup &setup) {
+    std::vector<std::string> argv{PIXTALLY_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_program(argv, setup);
+}
+
+RunResult run_shell(const std::string &command) {
+    return run_program({"/bin/sh", "-c", command});
+}
+
+std::string make_image(const std::vector<std::string> &args) {
+    std::vector<std::string> argv{MAKE_IMAGE_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_program(argv).out;
+}

@@ -1,0 +1,34 @@
+// Runs a program the way a shell would and collects what it left behind.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status = -1;      // exit status, or -1 when ended by a signal
+    int signal = 0;       // the ending signal, if any
+    long max_rss_kib = 0; // peak resident memory of the child
+};
+
+struct RunSetup {
+    std::string input;        // what standard input holds
+    bool close_input = false; // start with standard input closed
+    std::string output_path;  // send standard output here instead
+    bool as_nobody = false;   // drop root privileges first
+};
+
+RunResult run_program(const std::vector<std::string> &argv, const RunSetup &setup = {});
+
+// The pixtally binary under test, with these arguments.
+RunResult run_pixtally(const std::vector<std::string> &args, const RunSetup &setup = {});
+
+// A shell pipeline, for streams too large to hold.
+RunResult run_shell(const std::string &command);
+
+// Writes contents to a fresh file in the test's scratch folder; returns its path.
+std::string scratch_file(const std::string &name, const std::string &contents);
+
+// An image from the make_image tool, as bytes.
+std::string make_image(const std::vector<std::string> &args);

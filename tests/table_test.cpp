@@ -1,0 +1,113 @@
+// The statistics table from the real binary.
+#include "run_tool.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+const std::string title = "         min   avg   max stddev\n";
+
+std::string header(const std::string &size, int maxval, int format) {
+    return "Resolution: " + size + "\nMaximum value: " + std::to_string(maxval) +
+           "\nFormat: " + std::to_string(format) + "\n";
+}
+
+// The worked 2x2 example, raw and plain, from a file and from standard input.
+TEST(Table, TwoByTwoLayoutIsExact) {
+    const std::string raw =
+        std::string("P6\n2 2\n255\n") + std::string("\0\5\1\0\5\2\3\5\3\4\5\4", 12);
+    const std::string plain = "P3\n2 2\n255\n0 5 1  0 5 2\n3 5 3  4 5 4\n";
+    const std::string table = title + "  red:     0     1     4     2\n"
+                                      "green:     5     5     5     0\n"
+                                      " blue:     1     2     4     1\n";
+    const std::string path = scratch_file("two.ppm", raw);
+    for (const RunResult &run :
+         {run_pixtally({"-vv", "-f", path}), run_pixtally({"-vv"}, {.input = raw})}) {
+        EXPECT_EQ(run.out, header("2x2", 255, 20534) + table);
+        EXPECT_EQ(run.status, 0);
+    }
+    const RunResult run = run_pixtally({"-vv"}, {.input = plain});
+    EXPECT_EQ(run.out, header("2x2", 255, 20531) + table);
+    // More -v than two changes nothing.
+    EXPECT_EQ(run_pixtally({"-vvv"}, {.input = plain}).out, run.out);
+    EXPECT_EQ(run_pixtally({"-v", "-v", "-v", "-v"}, {.input = plain}).out, run.out);
+}
+
+TEST(Table, GrayAndBitmapImagesAreWidenedToThreeEqualChannels) {
+    const RunResult gray = run_pixtally({"-vv"}, {.input = std::string("P5\n3 1\n7\n\1\0\7", 12)});
+    EXPECT_EQ(gray.out, header("3x1", 7, 20533) + title +
+                            "  red:     0     2     7     3\n"
+                            "green:     0     2     7     3\n"
+                            " blue:     0     2     7     3\n");
+    const RunResult bitmap = run_pixtally({"-vv"}, {.input = "P1\n4 1\n1 0 0 1\n"});
+    EXPECT_EQ(bitmap.out, header("4x1", 255, 20529) + title +
+                              "  red:     0   127   255   127\n"
+                              "green:     0   127   255   127\n"
+                              " blue:     0   127   255   127\n");
+}
+
+TEST(Table, ImagesWithoutPixelsGetDashes) {
+    const std::string dashes = title + "  red:     -     -     -     -\n"
+                                       "green:     -     -     -     -\n"
+                                       " blue:     -     -     -     -\n";
+    for (const std::string size : {"0 3", "3 0", "0 0"}) {
+        const RunResult run = run_pixtally({"-vv"}, {.input = "P6\n" + size + "\n255\n"});
+        EXPECT_EQ(run.out.substr(run.out.find(title)), dashes) << size;
+        EXPECT_EQ(run.status, 0);
+    }
+}
+
+// A header that claims 100,000,000 columns on a file of a few bytes must
+// fail through the library without the 1.2 GB row buffer being touched.
+TEST(Table, HugeClaimedWidthFailsWithoutUsingItsMemory) {
+    for (const std::string magic : {"P6", "P3"}) {
+        const RunResult run = run_pixtally(
+            {"-vv"}, {.input = magic + "\n100000000 1\n255\n1 2 3 4 5 6 7 8 9 10 11 12"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err.rfind("pixtally: ", 0), 0u) << run.err;
+        EXPECT_LT(run.max_rss_kib, 16 * 1024);
+    }
+}
+
+TEST(Table, AFullScaleSixteenBitImageShowsZeroDeviation) {
+    const std::string path =
+        scratch_file("full16.ppm", make_image({"constant", "3000", "3000", "65535", "65535"}));
+    const RunResult run = run_pixtally({"-vv", "-f", path});
+    EXPECT_EQ(run.out, header("3000x3000", 65535, 20534) + title +
+                           "  red: 65535 65535 65535     0\n"
+                           "green: 65535 65535 65535     0\n"
+                           " blue: 65535 65535 65535     0\n");
+}
+
+// 65536 x 32769 pixels, more than 2^31 - 1, streamed through a pipe and never
+// stored. Every row is red = x mod 256, green = x / 256, blue = 255 - red,
+// so the sums follow from one row.
+TEST(LargeImage, MoreThanTwoToTheThirtyOnePixelsThroughAPipe) {
+    const std::uint64_t width = 65536, height = 32769, n = width * height;
+    std::uint64_t red = 0, red_sq = 0, green = 0, green_sq = 0;
+    for (std::uint64_t x = 0; x < width; ++x) {
+        red += x % 256, red_sq += (x % 256) * (x % 256);
+        green += x / 256, green_sq += (x / 256) * (x / 256);
+    }
+    auto line = [&](const char *label, std::uint64_t sum, std::uint64_t sum_sq) {
+        const std::uint64_t avg = sum * height / n, mean_sq = sum_sq * height / n;
+        const auto stddev = static_cast<int>(
+            std::sqrt(static_cast<double>(mean_sq) - static_cast<double>(avg * avg)));
+        char text[64];
+        std::snprintf(text, sizeof text, "%s %5d %5d %5d %5d\n", label, 0, static_cast<int>(avg),
+                      255, stddev);
+        return std::string(text);
+    };
+    const RunResult run = run_shell(std::string(MAKE_IMAGE_BINARY) + " pattern 65536 32769 | " +
+                                    PIXTALLY_BINARY + " -vv");
+    EXPECT_EQ(run.out, header("65536x32769", 255, 20534) + title + line("  red:", red, red_sq) +
+                           line("green:", green, green_sq) + line(" blue:", red, red_sq));
+    EXPECT_EQ(run.status, 0);
+}
+
+} // namespace
