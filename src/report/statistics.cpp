@@ -26,6 +26,10 @@ pixel *obtain_row_buffer(int width) {
 
 ChannelTally tally_rows(FILE *stream, const ImageHeader &header, pixel *row) {
     ChannelTally tally = start_tally(header.maxval, header.width, header.height);
+    // Rows of no columns hold no bytes; reading billions of them would only
+    // spin.
+    if (tally.pixel_count == 0)
+        return tally;
     for (int y = 0; y < header.height; ++y) {
         ppm_readppmrow(stream, row, header.width, header.maxval, header.format);
         tally_row(tally, row, header.width);
