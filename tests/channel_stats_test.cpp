@@ -106,8 +106,19 @@ TEST(ChannelStats, OnePixelAndChannelsStuckAtMaxval) {
 TEST(ChannelStats, MatchesTheRuleOnRandomImagesOfEveryDepth) {
     unsigned seed = 1;
     for (pixval maxval : {1u, 2u, 7u, 100u, 255u, 256u, 1023u, 4095u, 65534u, 65535u})
-        for (int width : {1, 3, 17, 64})
+        for (int width : {1, 3, 8, 17, 64, 1001})
             expect_matches_reference(random_rows(width, 9, 0, maxval, seed++), maxval);
+    // Rows longer than the vector lanes may run before they are folded.
+    for (pixval maxval : {255u, 65535u})
+        expect_matches_reference(random_rows(200'003, 2, maxval - 3, maxval, seed++), maxval);
+}
+
+TEST(ChannelStats, SamplesAboveMaxvalStillCountExactly) {
+    // The library rejects such samples; should one slip through, it is still
+    // counted as it is.
+    for (pixval high : {300u, 70'000u})
+        for (int width : {5, 40})
+            expect_matches_reference(random_rows(width, 3, 0, high, high), 255);
 }
 
 // 16-bit squares push the square sum past 2^53 after about two million

@@ -31,6 +31,7 @@ struct ChannelAccumulator {
 struct ChannelTally {
     ChannelAccumulator red, green, blue;
     std::uint64_t pixel_count; // 64-bit: images may hold more than 2^31 pixels
+    pixval maxval;             // bounds every sample, which picks the row loop
 };
 
 // min starts at the image's maxval, not at the largest pixval, so a channel
