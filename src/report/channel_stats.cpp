@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ranges>
 
 namespace {
 
@@ -196,11 +195,11 @@ void tally_row(ChannelTally &tally, const pixel *row, int width) {
     // row's exact integer totals give what adding square by square would.
     if (std::max({tally.red.sum_sq, tally.green.sum_sq, tally.blue.sum_sq}) < exact_limit) {
         ExactSums sums = start_row<std::uint64_t>(tally, 0, 0, 0);
-        if (sum_row_exactly(sums, row, columns, tally.maxval) &&
-            std::ranges::all_of(std::views::iota(0, 3), [&](int c) {
-                return static_cast<std::uint64_t>(channels[c]->sum_sq) + sums.sum_sq[c] <=
-                       static_cast<std::uint64_t>(exact_limit);
-            })) {
+        bool exact = sum_row_exactly(sums, row, columns, tally.maxval);
+        for (int c = 0; c < 3; ++c)
+            exact = exact && static_cast<std::uint64_t>(channels[c]->sum_sq) + sums.sum_sq[c] <=
+                                 static_cast<std::uint64_t>(exact_limit);
+        if (exact) {
             for (int c = 0; c < 3; ++c) {
                 channels[c]->min = sums.min[c];
                 channels[c]->max = sums.max[c];
