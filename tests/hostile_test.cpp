@@ -118,6 +118,16 @@ TEST(Hostile, HugeClaimedWidthFailsWithoutUsingItsMemory) {
     }
 }
 
+TEST(Hostile, ARowBufferThatCannotBeHadIsAFatalError) {
+    if (sanitized)
+        GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+    // 100,000,000 columns need 1.2 GB of address space; allow 200 MB.
+    const RunResult run = run_shell("ulimit -v 200000; printf 'P6\\n100000000 1\\n255\\n' | " +
+                                    std::string(PIXTALLY_BINARY) + " -vv");
+    EXPECT_EQ(run.err, "Failed to allocate row buffer!\n: errno=12 (Cannot allocate memory)\n");
+    EXPECT_EQ(run.status, 1);
+}
+
 TEST(Hostile, DirectoriesAndClosedInput) {
     expect_clean_end(run_pixtally({"-vv", "-f", "/"}), 1, "pixtally: ", "directory");
     expect_clean_end(run_pixtally({"-vv"}, {.close_input = true}), 1,
