@@ -1,6 +1,7 @@
 // The channel statistics on made-up rows and sums, against a plain
 // sample-by-sample implementation of the rule.
 #include "channel_stats.h"
+#include "reference_rule.h"
 
 #include <gtest/gtest.h>
 
@@ -13,27 +14,10 @@
 
 namespace {
 
-// The rule, one sample at a time: a signed 64-bit square sum to which each
-// square is added in double precision and truncated back.
-struct Reference {
-    pixval min, max;
-    std::int64_t sum = 0, sum_sq = 0;
-    explicit Reference(pixval maxval) : min(maxval), max(0) {}
-    void add(pixval v) {
-        min = v < min ? v : min;
-        max = v > max ? v : max;
-        sum += v;
-        sum_sq = static_cast<std::int64_t>(static_cast<double>(sum_sq) +
-                                           static_cast<double>(v) * static_cast<double>(v));
-    }
-    ChannelFigures figures(std::int64_t n) const {
-        const std::int64_t avg = sum / n, mean_sq = sum_sq / n;
-        const double variance =
-            static_cast<double>(mean_sq) - static_cast<double>(avg) * static_cast<double>(avg);
-        const int stddev = variance < 0 ? 0 : static_cast<int>(std::sqrt(variance));
-        return {static_cast<int>(min), static_cast<int>(avg), static_cast<int>(max), stddev};
-    }
-};
+ChannelFigures figures_of(const ReferenceChannel &reference, std::int64_t n) {
+    const auto f = reference.figures(n);
+    return {f.min, f.avg, f.max, f.stddev};
+}
 
 void PrintTo(const ChannelFigures &f, std::ostream *os) {
     *os << "{" << f.min << ", " << f.avg << ", " << f.max << ", " << f.stddev << "}";
@@ -47,7 +31,7 @@ void expect_matches_reference(const Rows &rows, pixval maxval) {
     const int width = static_cast<int>(rows.front().size());
     const int height = static_cast<int>(rows.size());
     ChannelTally tally = start_tally(maxval, width, height);
-    Reference red(maxval), green(maxval), blue(maxval);
+    ReferenceChannel red(maxval), green(maxval), blue(maxval);
     for (const auto &row : rows) {
         tally_row(tally, row.data(), width);
         for (const pixel &p : row) {
@@ -58,12 +42,12 @@ void expect_matches_reference(const Rows &rows, pixval maxval) {
     }
     const std::int64_t n = std::int64_t{width} * height;
     ASSERT_EQ(tally.pixel_count, static_cast<std::uint64_t>(n));
-    const std::pair<const ChannelAccumulator &, const Reference &> channels[] = {
+    const std::pair<const ChannelAccumulator &, const ReferenceChannel &> channels[] = {
         {tally.red, red}, {tally.green, green}, {tally.blue, blue}};
     for (const auto &[mine, ref] : channels) {
         EXPECT_EQ(mine.sum, static_cast<uint128>(ref.sum));
         EXPECT_EQ(mine.sum_sq, static_cast<double>(ref.sum_sq));
-        EXPECT_EQ(channel_figures(mine, tally.pixel_count), ref.figures(n));
+        EXPECT_EQ(channel_figures(mine, tally.pixel_count), figures_of(ref, n));
     }
 }
 

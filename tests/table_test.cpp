@@ -1,4 +1,5 @@
 // The statistics table from the real binary.
+#include "reference_rule.h"
 #include "run_tool.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <random>
 #include <string>
 
 namespace {
@@ -36,6 +38,37 @@ TEST(Table, TwoByTwoLayoutIsExact) {
     // More -v than two changes nothing.
     EXPECT_EQ(run_pixtally({"-vvv"}, {.input = plain}).out, run.out);
     EXPECT_EQ(run_pixtally({"-v", "-v", "-v", "-v"}, {.input = plain}).out, run.out);
+}
+
+// Random images of every depth, raw and plain, from a file and from
+// standard input, against the rule applied sample by sample.
+TEST(Table, RandomImagesOfEveryDepthFollowTheRule) {
+    const int width = 37, height = 23;
+    std::mt19937 random(2026);
+    for (unsigned maxval : {1u, 2u, 100u, 255u, 256u, 1000u, 65535u}) {
+        std::uniform_int_distribution<unsigned> sample(0, maxval);
+        std::string raw = "P6\n37 23\n" + std::to_string(maxval) + "\n";
+        std::string plain = "P3\n37 23\n" + std::to_string(maxval) + "\n";
+        ReferenceChannel channels[3] = {ReferenceChannel(maxval), ReferenceChannel(maxval),
+                                        ReferenceChannel(maxval)};
+        for (int i = 0; i < width * height * 3; ++i) {
+            const unsigned v = sample(random);
+            channels[i % 3].add(v);
+            if (maxval > 255)
+                raw += static_cast<char>(v >> 8);
+            raw += static_cast<char>(v & 255);
+            plain += std::to_string(v) + (i % 3 == 2 ? "\n" : " ");
+        }
+        const std::int64_t n = width * height;
+        const std::string table = title + channels[0].line("  red:", n) +
+                                  channels[1].line("green:", n) + channels[2].line(" blue:", n);
+        for (const auto &[image, format] : {std::pair{raw, 20534}, std::pair{plain, 20531}}) {
+            const std::string expected = header("37x23", static_cast<int>(maxval), format) + table;
+            const std::string path = scratch_file("random.ppm", image);
+            EXPECT_EQ(run_pixtally({"-vv", "-f", path}).out, expected) << maxval;
+            EXPECT_EQ(run_pixtally({"-vv"}, {.input = image}).out, expected) << maxval;
+        }
+    }
 }
 
 TEST(Table, GrayAndBitmapImagesAreWidenedToThreeEqualChannels) {
