@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 namespace {
 
@@ -174,6 +175,21 @@ RowSums<Square> start_row(const ChannelTally &tally, Square red, Square green, S
             {red, green, blue}};
 }
 
+// Takes a row's sums into the tally: exact square sums are added, running
+// ones replace the tally's.
+template <typename Square> void add_row_sums(ChannelTally &tally, const RowSums<Square> &sums) {
+    ChannelAccumulator *channels[3] = {&tally.red, &tally.green, &tally.blue};
+    for (int c = 0; c < 3; ++c) {
+        channels[c]->min = sums.min[c];
+        channels[c]->max = sums.max[c];
+        channels[c]->sum += sums.sum[c];
+        if constexpr (std::is_same_v<Square, double>)
+            channels[c]->sum_sq = sums.sum_sq[c];
+        else
+            channels[c]->sum_sq += static_cast<double>(sums.sum_sq[c]);
+    }
+}
+
 void write_figures(const char *label, const ChannelFigures &figures) {
     std::printf("%s %5d %5d %5d %5d\n", label, figures.min, figures.avg, figures.max,
                 figures.stddev);
@@ -200,12 +216,7 @@ void tally_row(ChannelTally &tally, const pixel *row, int width) {
             exact = exact && static_cast<std::uint64_t>(channels[c]->sum_sq) + sums.sum_sq[c] <=
                                  static_cast<std::uint64_t>(exact_limit);
         if (exact) {
-            for (int c = 0; c < 3; ++c) {
-                channels[c]->min = sums.min[c];
-                channels[c]->max = sums.max[c];
-                channels[c]->sum += sums.sum[c];
-                channels[c]->sum_sq += static_cast<double>(sums.sum_sq[c]);
-            }
+            add_row_sums(tally, sums);
             return;
         }
     }
@@ -218,12 +229,7 @@ void tally_row(ChannelTally &tally, const pixel *row, int width) {
         sums = start;
         sum_pixels(sums, row, columns);
     }
-    for (int c = 0; c < 3; ++c) {
-        channels[c]->min = sums.min[c];
-        channels[c]->max = sums.max[c];
-        channels[c]->sum += sums.sum[c];
-        channels[c]->sum_sq = sums.sum_sq[c];
-    }
+    add_row_sums(tally, sums);
 }
 
 ChannelFigures channel_figures(const ChannelAccumulator &channel, std::uint64_t pixel_count) {
