@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include <ppm.h>
+#include <netpbm/ppm.h>
 
 int main(int argc, char *argv[]) {
     pm_progname = "read_floor";

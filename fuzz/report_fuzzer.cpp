@@ -5,7 +5,7 @@
 // hook turns that into a longjmp back to this function instead; nothing
 // between the library call and this frame owns an object with a destructor,
 // so the jump skips no cleanup.
-#include "channel_stats.h"
+#include "channel_report.h"
 #include "report.h"
 
 #include <csetjmp>

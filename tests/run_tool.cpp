@@ -112,6 +112,13 @@ RunResult run_shell(const std::string &command) {
     return run_program({"/bin/sh", "-c", command});
 }
 
+std::string shell_quoted(const std::string &path) {
+    std::string quoted = "'";
+    for (const char c : path)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 std::string make_image(const std::vector<std::string> &args) {
     std::vector<std::string> argv{MAKE_IMAGE_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());

@@ -27,6 +27,9 @@ RunResult run_pixtally(const std::vector<std::string> &args, const RunSetup &set
 // A shell pipeline, for streams too large to hold.
 RunResult run_shell(const std::string &command);
 
+// path as one word of a shell command, whatever it holds.
+std::string shell_quoted(const std::string &path);
+
 // Writes contents to a fresh file in the test's scratch folder; returns its path.
 std::string scratch_file(const std::string &name, const std::string &contents);
 

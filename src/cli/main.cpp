@@ -9,12 +9,12 @@
 
 namespace {
 
-// A report that could not be written is not a success: flush now, while
-// there is still a status to change.
-int finish_output() {
+// Output that could not be written, whether a report or the help after a bad
+// option, is reported: flush now, while there is still a word to say.
+int finish_output(int status) {
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
         die_with_errno("Failed to write output!\n");
-    return EXIT_SUCCESS;
+    return status;
 }
 
 } // namespace
@@ -25,7 +25,7 @@ int main(int argc, char *argv[]) {
 
     const ParseResult parsed = parse_options(argc, argv);
     if (parsed.exit_status)
-        return *parsed.exit_status == EXIT_SUCCESS ? finish_output() : *parsed.exit_status;
+        return finish_output(*parsed.exit_status);
     const Options &options = parsed.options;
 
     FILE *stream = stdin;
@@ -40,5 +40,5 @@ int main(int argc, char *argv[]) {
         report_channel_statistics(stream, header);
 
     std::fclose(stream);
-    return finish_output();
+    return finish_output(EXIT_SUCCESS);
 }

@@ -1,3 +1,4 @@
+// The header report: the image's size, maximum value and format code.
 #include "report.h"
 
 ImageHeader report_header(FILE *stream, int verbosity) {

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include <ppm.h>
+#include <netpbm/ppm.h>
 
 // The header as the image library reads it, nothing derived or corrected.
 struct ImageHeader {

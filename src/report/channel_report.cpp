@@ -1,9 +1,8 @@
-#include "channel_stats.h"
-#include "report.h"
+// The statistics pass: the row buffer, the row loop and the table.
+#include "channel_report.h"
 
 #include "messages.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -13,13 +12,17 @@ namespace {
 // is read, and a lying header with a huge width then costs only address
 // space until the library finds the data missing.
 pixel *obtain_row_buffer(int width) {
-    const auto columns = static_cast<std::size_t>(std::max(width, 1));
-    void *buffer = std::malloc(columns * sizeof(pixel));
+    void *buffer = std::malloc(static_cast<std::size_t>(width) * sizeof(pixel));
     if (buffer == nullptr) {
         errno = ENOMEM;
         die_with_errno("Failed to allocate row buffer!\n");
     }
     return static_cast<pixel *>(buffer);
+}
+
+void write_figures(const char *label, const ChannelFigures &figures) {
+    std::printf("%s %5d %5d %5d %5d\n", label, figures.min, figures.avg, figures.max,
+                figures.stddev);
 }
 
 } // namespace
@@ -37,8 +40,24 @@ ChannelTally tally_rows(FILE *stream, const ImageHeader &header, pixel *row) {
     return tally;
 }
 
+void write_channel_table(const ChannelTally &tally) {
+    std::printf("       %5s %5s %5s %5s\n", "min", "avg", "max", "stddev");
+    const struct {
+        const char *label;
+        const ChannelAccumulator &channel;
+    } rows[] = {{"  red:", tally.red}, {"green:", tally.green}, {" blue:", tally.blue}};
+    for (const auto &row : rows) {
+        if (tally.pixel_count == 0)
+            std::printf("%s %5s %5s %5s %5s\n", row.label, "-", "-", "-", "-");
+        else
+            write_figures(row.label, channel_figures(row.channel, tally.pixel_count));
+    }
+}
+
 void report_channel_statistics(FILE *stream, const ImageHeader &header) {
-    pixel *row = obtain_row_buffer(header.width);
+    // An image without pixels needs no buffer, however wide it claims to be.
+    const bool has_pixels = header.width > 0 && header.height > 0;
+    pixel *row = has_pixels ? obtain_row_buffer(header.width) : nullptr;
     const ChannelTally tally = tally_rows(stream, header, row);
     std::free(row);
     write_channel_table(tally);

@@ -1,17 +1,16 @@
-// One-pass channel statistics: the accumulators, the per-row update and the
-// final figures, apart from any reading, so they can be checked on made-up
-// values.
+// The channel accumulators and the final figures: the statistics rule alone,
+// apart from any reading or writing, so it can be checked on made-up values.
 #pragma once
 
 #include <cstdint>
 
-#include <ppm.h>
+#include <netpbm/ppm.h>
 
-#include "report.h"
-
+namespace pixtally {
 // Wide enough for the sample sum of any image the library accepts: up to
 // about 2^58 pixels of 16-bit samples.
 __extension__ typedef unsigned __int128 uint128;
+} // namespace pixtally
 
 // Running figures for one channel.
 //
@@ -24,7 +23,7 @@ __extension__ typedef unsigned __int128 uint128;
 struct ChannelAccumulator {
     pixval min;
     pixval max;
-    uint128 sum;
+    pixtally::uint128 sum;
     double sum_sq;
 };
 
@@ -55,10 +54,3 @@ struct ChannelFigures {
 // 0 where rounding of a huge square sum makes that negative. pixel_count
 // must not be 0.
 ChannelFigures channel_figures(const ChannelAccumulator &channel, std::uint64_t pixel_count);
-
-// Reads the image's rows into row, which has room for its width, and tallies
-// them.
-ChannelTally tally_rows(FILE *stream, const ImageHeader &header, pixel *row);
-
-// Writes the four-line table; an image with no pixels gets "-" figures.
-void write_channel_table(const ChannelTally &tally);
