@@ -113,6 +113,10 @@ TEST(Output, AReportThatCannotBeWrittenIsAFailure) {
         EXPECT_EQ(run.err, full);
         EXPECT_EQ(run.status, 1);
     }
+    // The help after a bad option is lost as well, and that is said too.
+    const RunResult bad = run_pixtally({"-q"}, {.output_path = "/dev/full"});
+    EXPECT_TRUE(bad.err.ends_with(full)) << bad.err;
+    EXPECT_EQ(bad.status, 1);
 }
 
 } // namespace
