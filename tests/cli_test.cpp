@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -47,13 +51,18 @@ TEST(Texts, VersionAndHelp) {
     expect_run(run_pixtally({"-h", "-q"}), help, "", 0);
 }
 
+// The parser's wording is the platform's own ("invalid option -- 'q'" with
+// glibc, "illegal option -- q" on the BSDs); the letter it names is not.
 TEST(Texts, BadOptionsGetTheParsersDiagnosticAndTheHelp) {
-    expect_run(run_pixtally({"-q"}), help,
-               std::string(PIXTALLY_BINARY) + ": invalid option -- 'q'\n", 1);
-    expect_run(run_pixtally({"-v", "-f"}), help,
-               std::string(PIXTALLY_BINARY) + ": option requires an argument -- 'f'\n", 1);
-    expect_run(run_pixtally({"-q", "-V"}), help,
-               std::string(PIXTALLY_BINARY) + ": invalid option -- 'q'\n", 1);
+    const std::pair<std::vector<std::string>, char> cases[] = {
+        {{"-q"}, 'q'}, {{"-v", "-f"}, 'f'}, {{"-q", "-V"}, 'q'}, {{"-+"}, '+'}};
+    for (const auto &[args, letter] : cases) {
+        const RunResult run = run_pixtally(args);
+        EXPECT_EQ(run.out, help);
+        EXPECT_EQ(run.status, 1);
+        const std::regex names_letter(std::string(".*: .* -- '?[") + letter + "]'?\n");
+        EXPECT_TRUE(std::regex_match(run.err, names_letter)) << run.err;
+    }
 }
 
 TEST(Input, StandardInputByDefaultAndTheLastFileWins) {
@@ -105,6 +114,8 @@ TEST(HeaderReport, CutShortPixelsAreNotReadBelowTheTable) {
 }
 
 TEST(Output, AReportThatCannotBeWrittenIsAFailure) {
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full here";
     const std::string full = "Failed to write output!\n: errno=28 (No space left on device)\n";
     const std::string image = scratch_file("full.ppm", raw_640x480());
     for (const auto &args :

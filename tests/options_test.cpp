@@ -12,13 +12,23 @@
 
 namespace {
 
+// Starts getopt afresh, its internal place in a cluster included.
+void reset_getopt() {
+#if defined(__GLIBC__)
+    optind = 0;
+#else
+    optreset = 1; // the BSDs and macOS
+    optind = 1;
+#endif
+}
+
 ParseResult parse(std::vector<std::string> args) {
     args.insert(args.begin(), "pixtally");
     std::vector<char *> argv;
     for (std::string &arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
-    optind = 0; // full reset of glibc's getopt between parses
+    reset_getopt();
     opterr = 0;
     testing::internal::CaptureStdout();
     ParseResult result = parse_options(static_cast<int>(args.size()), argv.data());
@@ -38,7 +48,7 @@ TEST(Options, TakesTheFileNameAttachedOrSeparateAndKeepsTheLast) {
     std::vector<char *> argv;
     for (std::string &arg : args)
         argv.push_back(arg.data());
-    optind = 0;
+    reset_getopt();
     const ParseResult result = parse_options(static_cast<int>(argv.size()), argv.data());
     ASSERT_FALSE(result.exit_status);
     EXPECT_STREQ(result.options.input_path, "b.ppm");

@@ -5,13 +5,24 @@
 #include <cstdlib>
 #include <unistd.h>
 
+namespace {
+
+// glibc's getopt reorders the arguments unless the option string starts
+// with '+'; then the list ends at the first operand, as POSIX has it. The
+// BSDs' and macOS's getopt follow POSIX already, and would take the '+' for
+// an option letter.
+#if defined(__GLIBC__)
+constexpr const char *option_string = "+f:vVh";
+#else
+constexpr const char *option_string = "f:vVh";
+#endif
+
+} // namespace
+
 ParseResult parse_options(int argc, char *argv[]) {
     ParseResult result;
-    // A leading '+' asks glibc for POSIX behaviour: the list ends at the first
-    // operand instead of the arguments being reordered. The '+' is not an
-    // option letter, so the option string proper stays "f:vVh".
     int option;
-    while ((option = getopt(argc, argv, "+f:vVh")) != -1) {
+    while ((option = getopt(argc, argv, option_string)) != -1) {
         switch (option) {
         case 'f':
             result.options.input_path = optarg;
