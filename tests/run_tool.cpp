@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
+#include <pwd.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/resource.h>
@@ -51,6 +52,50 @@ void redirect(const std::string &path, int fd, int flags) {
     close(opened);
 }
 
+// path as one word of a shell command, whatever it holds.
+std::string shell_quoted(const std::string &path) {
+    std::string quoted = "'";
+    for (const char c : path)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// The project's own programs run through the emulator named at build time
+// where the tests were cross-built: PIXTALLY_EMULATOR, a
+// command whose words are joined by '|', such as "qemu-aarch64".
+std::vector<std::string> own_program(const std::string &path) {
+    std::vector<std::string> words;
+#ifdef PIXTALLY_EMULATOR
+    std::istringstream emulator(PIXTALLY_EMULATOR);
+    for (std::string word; std::getline(emulator, word, '|');)
+        words.push_back(word);
+#endif
+    words.push_back(path);
+    return words;
+}
+
+// The unprivileged user's ids; also the files it must reach must lie in
+// world-readable folders, unlike a checkout in a private home.
+struct Nobody {
+    uid_t uid;
+    gid_t gid;
+    std::string pixtally; // a copy of the binary in the scratch folder
+};
+
+const Nobody &nobody() {
+    static const Nobody user = [] {
+        const passwd *entry = getpwnam("nobody");
+        if (entry == nullptr)
+            throw std::runtime_error("no user called nobody");
+        const std::string copy = scratch_dir() + "/pixtally";
+        std::filesystem::copy_file(PIXTALLY_BINARY, copy,
+                                   std::filesystem::copy_options::overwrite_existing);
+        chmod(copy.c_str(), 0755);
+        return Nobody{entry->pw_uid, entry->pw_gid, copy};
+    }();
+    return user;
+}
+
 } // namespace
 
 std::string scratch_file(const std::string &name, const std::string &contents) {
@@ -65,6 +110,8 @@ RunResult run_program(const std::vector<std::string> &argv, const RunSetup &setu
     const std::string in_path = base + ".in", out_path = base + ".out", err_path = base + ".err";
     std::ofstream(in_path, std::ios::binary) << setup.input;
 
+    if (setup.as_nobody && geteuid() == 0)
+        nobody(); // looked up and copied before the fork, never in the child
     const pid_t child = fork();
     if (child < 0)
         throw std::runtime_error("fork failed");
@@ -77,7 +124,7 @@ RunResult run_program(const std::vector<std::string> &argv, const RunSetup &setu
                  O_WRONLY | O_CREAT | O_TRUNC);
         redirect(err_path, STDERR_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
         if (setup.as_nobody && geteuid() == 0 &&
-            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            (setgroups(0, nullptr) != 0 || setgid(nobody().gid) != 0 || setuid(nobody().uid) != 0))
             _exit(126);
         std::vector<char *> args;
         for (const std::string &arg : argv)
@@ -98,12 +145,17 @@ RunResult run_program(const std::vector<std::string> &argv, const RunSetup &setu
         result.status = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))
         result.signal = WTERMSIG(status);
+#if defined(__APPLE__)
+    result.max_rss_kib = usage.ru_maxrss / 1024; // macOS counts bytes
+#else
     result.max_rss_kib = usage.ru_maxrss;
+#endif
     return result;
 }
 
 RunResult run_pixtally(const std::vector<std::string> &args, const RunSetup &setup) {
-    std::vector<std::string> argv{PIXTALLY_BINARY};
+    const bool copy = setup.as_nobody && geteuid() == 0;
+    std::vector<std::string> argv = own_program(copy ? nobody().pixtally : PIXTALLY_BINARY);
     argv.insert(argv.end(), args.begin(), args.end());
     return run_program(argv, setup);
 }
@@ -112,15 +164,19 @@ RunResult run_shell(const std::string &command) {
     return run_program({"/bin/sh", "-c", command});
 }
 
-std::string shell_quoted(const std::string &path) {
-    std::string quoted = "'";
-    for (const char c : path)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
+std::string shell_program(const std::string &path) {
+    std::string command;
+    for (const std::string &word : own_program(path))
+        command += (command.empty() ? "" : " ") + shell_quoted(word);
+    return command;
+}
+
+bool emulated() {
+    return own_program("").size() > 1;
 }
 
 std::string make_image(const std::vector<std::string> &args) {
-    std::vector<std::string> argv{MAKE_IMAGE_BINARY};
+    std::vector<std::string> argv = own_program(MAKE_IMAGE_BINARY);
     argv.insert(argv.end(), args.begin(), args.end());
     return run_program(argv).out;
 }

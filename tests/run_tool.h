@@ -16,7 +16,7 @@ struct RunSetup {
     std::string input;        // what standard input holds
     bool close_input = false; // start with standard input closed
     std::string output_path;  // send standard output here instead
-    bool as_nobody = false;   // drop root privileges first
+    bool as_nobody = false;   // when root, run a copy of pixtally as nobody
 };
 
 RunResult run_program(const std::vector<std::string> &argv, const RunSetup &setup = {});
@@ -27,8 +27,12 @@ RunResult run_pixtally(const std::vector<std::string> &args, const RunSetup &set
 // A shell pipeline, for streams too large to hold.
 RunResult run_shell(const std::string &command);
 
-// path as one word of a shell command, whatever it holds.
-std::string shell_quoted(const std::string &path);
+// One of the project's programs (pixtally, make_image) as the start of a
+// shell command, behind its emulator where the tests were cross-built.
+std::string shell_program(const std::string &path);
+
+// Whether the project's programs run under an emulator.
+bool emulated();
 
 // Writes contents to a fresh file in the test's scratch folder; returns its path.
 std::string scratch_file(const std::string &name, const std::string &contents);
