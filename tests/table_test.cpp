@@ -124,8 +124,8 @@ TEST(LargeImage, MoreThanTwoToTheThirtyOnePixelsThroughAPipe) {
                       255, stddev);
         return std::string(text);
     };
-    const RunResult run = run_shell(shell_quoted(MAKE_IMAGE_BINARY) + " pattern 65536 32769 | " +
-                                    shell_quoted(PIXTALLY_BINARY) + " -vv");
+    const RunResult run = run_shell(shell_program(MAKE_IMAGE_BINARY) + " pattern 65536 32769 | " +
+                                    shell_program(PIXTALLY_BINARY) + " -vv");
     EXPECT_EQ(run.out, header("65536x32769", 255, 20534) + title + line("  red:", red, red_sq) +
                            line("green:", green, green_sq) + line(" blue:", red, red_sq));
     EXPECT_EQ(run.status, 0);
