@@ -3,6 +3,7 @@
 //
 //   make_image sample                       64x48 gradient with colour bars
 //   make_image random W H MAXVAL SEED [plain]
+//   make_image high W H LOW MAXVAL SEED      samples from LOW..MAXVAL only
 //   make_image constant W H MAXVAL VALUE
 //   make_image pattern W H                  8-bit rows that repeat, streamed
 #include <cstdint>
@@ -79,11 +80,14 @@ void sample() {
         }
 }
 
-void random_image(long width, long height, unsigned maxval, std::uint64_t seed, bool plain) {
+// Samples drawn evenly from low..maxval.
+void random_image(long width, long height, unsigned low, unsigned maxval, std::uint64_t seed,
+                  bool plain) {
     Writer out(width, height, maxval, plain);
     Random random{seed * 0x9E3779B97F4A7C15ULL + 1};
+    const unsigned span = maxval - low + 1;
     for (long i = 0; i < width * height; ++i)
-        out.put({random.below(maxval + 1), random.below(maxval + 1), random.below(maxval + 1)});
+        out.put({low + random.below(span), low + random.below(span), low + random.below(span)});
 }
 
 void constant(long width, long height, unsigned maxval, unsigned value) {
@@ -109,7 +113,7 @@ void pattern(long width, long height) {
 
 [[noreturn]] void usage() {
     std::fputs("usage: make_image sample | random W H MAXVAL SEED [plain] |"
-               " constant W H MAXVAL VALUE | pattern W H\n",
+               " high W H LOW MAXVAL SEED | constant W H MAXVAL VALUE | pattern W H\n",
                stderr);
     std::exit(2);
 }
@@ -126,9 +130,12 @@ int main(int argc, char *argv[]) {
     if (kind == "sample")
         sample();
     else if (kind == "random")
-        random_image(number(2), number(3), static_cast<unsigned>(number(4)),
+        random_image(number(2), number(3), 0, static_cast<unsigned>(number(4)),
                      static_cast<std::uint64_t>(number(5)),
                      argc > 6 && std::strcmp(argv[6], "plain") == 0);
+    else if (kind == "high")
+        random_image(number(2), number(3), static_cast<unsigned>(number(4)),
+                     static_cast<unsigned>(number(5)), static_cast<std::uint64_t>(number(6)), false);
     else if (kind == "constant")
         constant(number(2), number(3), static_cast<unsigned>(number(4)),
                  static_cast<unsigned>(number(5)));
