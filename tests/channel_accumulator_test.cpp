@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -27,12 +28,20 @@ void PrintTo(const ChannelFigures &f, std::ostream *os) {
 using Rows = std::vector<std::vector<pixel>>;
 
 // Tallies rows with the tool and with the reference, and checks that every
-// accumulator and every figure agrees.
-void expect_matches_reference(const Rows &rows, pixval maxval) {
+// accumulator and every figure agrees. The square sums may start elsewhere
+// than at 0, as if earlier rows had brought them there.
+void expect_matches_reference(const Rows &rows, pixval maxval,
+                              const std::array<double, 3> &start_sum_sq = {}) {
     const int width = static_cast<int>(rows.front().size());
     const int height = static_cast<int>(rows.size());
     ChannelTally tally = start_tally(maxval, width, height);
     ReferenceChannel red(maxval), green(maxval), blue(maxval);
+    tally.red.sum_sq = start_sum_sq[0];
+    tally.green.sum_sq = start_sum_sq[1];
+    tally.blue.sum_sq = start_sum_sq[2];
+    red.sum_sq = static_cast<std::int64_t>(start_sum_sq[0]);
+    green.sum_sq = static_cast<std::int64_t>(start_sum_sq[1]);
+    blue.sum_sq = static_cast<std::int64_t>(start_sum_sq[2]);
     for (const auto &row : rows) {
         tally_row(tally, row.data(), width);
         for (const pixel &p : row) {
@@ -115,6 +124,27 @@ TEST(ChannelStats, MatchesTheRuleWhereTheSquareSumRounds) {
     expect_matches_reference(random_rows(1500, 1500, 60000, 65535, 42), 65535);
     // One very wide row that crosses on its own, then rows past the crossing.
     expect_matches_reference(random_rows(2'200'000, 3, 0, 65535, 7), 65535);
+
+    // Past 2^53 each binade adds in steps of its own unit, 2, 4, 8, ...: the
+    // three channels in three binades at once, and sums that leave theirs
+    // within the rows (below 2^53 into the first, out of the third into one
+    // whose unit is 16).
+    const double m = 0x1p52 + 12345.0; // odd
+    expect_matches_reference(random_rows(4001, 6, 0, 65535, 11), 65535,
+                             {std::ldexp(m, 1), std::ldexp(m + 1, 2), std::ldexp(m + 1, 3)});
+    expect_matches_reference(random_rows(4001, 6, 60000, 65535, 12), 65535,
+                             {0x1p53 - 0x1p35, 0x1p54 - 0x1p36 - 4, 0x1p56 - 0x1p38 - 8});
+    // Rows full of ties: odd samples at unit 2; samples 2 mod 4, among
+    // others that make m odd, at unit 8.
+    std::mt19937 random(13);
+    Rows ties(5, std::vector<pixel>(2003));
+    for (auto &row : ties)
+        for (pixel &p : row) {
+            const pixval v = (random() & 0x3ff8) | std::array<pixval, 4>{1, 2, 3, 5}[random() % 4];
+            p = {v | 1, v, (v & ~7u) | 6};
+        }
+    expect_matches_reference(ties, 65535,
+                             {std::ldexp(m, 1), std::ldexp(m, 3), std::ldexp(m + 1, 3)});
 }
 
 TEST(ChannelStats, FullScaleImageRoundsIntoANegativeVarianceShownAsZero) {
@@ -153,6 +183,45 @@ TEST(ChannelStats, SquareSumKeepsAddingInDoublePastTheSignedRange) {
         expected += static_cast<double>(p.r) * p.r;
     EXPECT_EQ(tally.red.sum_sq, expected);
     EXPECT_GT(tally.red.sum_sq, 0x1p63);
+}
+
+// Past 2^53 each square may round, and ties go to even. One square at a
+// time, for every sample value, into sums at the bottom and near the top of
+// the binades whose unit is 2, 4 and 8, with the sum's last unit odd and
+// even; the three channels sit in different binades. The other fifteen
+// pixels of the row add nothing.
+TEST(ChannelStats, EverySquareRoundsAsOneAdditionInDouble) {
+    const double m_even[] = {0x1p52, 0x1p53 - 0x1p36, 0x1p53 - 2.0};
+    std::vector<double> units_and_sums[3];
+    for (int j = 1; j <= 3; ++j)
+        for (const double m : m_even)
+            for (const double parity : {0.0, 1.0})
+                units_and_sums[j - 1].push_back(std::ldexp(m + parity, j));
+    std::vector<pixel> row(16, pixel{0, 0, 0});
+    int failures = 0;
+    for (std::size_t k = 0; k < units_and_sums[0].size(); ++k) {
+        const double red = units_and_sums[0][k], green = units_and_sums[1][k],
+                     blue = units_and_sums[2][(k + 3) % units_and_sums[2].size()];
+        for (pixval v = 0; v <= 65535 && failures < 10; ++v) {
+            const std::size_t at = v % 16;
+            row[at] = {v, v, v};
+            ChannelTally tally = start_tally(65535, 16, 1);
+            tally.red.sum_sq = red;
+            tally.green.sum_sq = green;
+            tally.blue.sum_sq = blue;
+            tally_row(tally, row.data(), 16);
+            row[at] = {0, 0, 0};
+            const double square = static_cast<double>(v) * v;
+            for (const auto &[got, sum] : {std::pair{tally.red.sum_sq, red},
+                                           {tally.green.sum_sq, green},
+                                           {tally.blue.sum_sq, blue}})
+                if (got != sum + square) {
+                    ADD_FAILURE() << "v " << v << " onto " << std::hexfloat << sum << ": " << got
+                                  << ", not " << sum + square;
+                    ++failures;
+                }
+        }
+    }
 }
 
 // Reading goes through the library: gray and bitmap images arrive as three
