@@ -101,7 +101,7 @@ void constant(long width, long height, unsigned maxval, unsigned value) {
 void pattern(long width, long height) {
     std::printf("P6\n%ld %ld\n255\n", width, height);
     std::vector<unsigned char> row(static_cast<std::size_t>(width) * 3);
-    for (long x = 0; x < width; ++x) {
+    for (std::size_t x = 0; x < row.size() / 3; ++x) {
         row[3 * x] = static_cast<unsigned char>(x);
         row[3 * x + 1] = static_cast<unsigned char>(x >> 8);
         row[3 * x + 2] = static_cast<unsigned char>(255 - (x & 255));
