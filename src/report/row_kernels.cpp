@@ -86,12 +86,11 @@ void sum_pixels(RowSums &sums, Square (&sum_sq)[3], const pixel *pixels, std::si
 constexpr std::size_t block_pixels = 8;
 
 // Adds each lane of three vectors to the total of its channel.
-template <typename Lanes, typename Total>
-__attribute__((always_inline)) inline void add_lanes(const Lanes (&lanes)[3], Total (&total)[3]) {
-    constexpr int width = sizeof(Lanes) / sizeof(lanes[0][0]);
+__attribute__((always_inline)) inline void add_lanes(const u32x8 (&lanes)[3],
+                                                     std::uint64_t (&total)[3]) {
     for (int p = 0; p < 3; ++p)
-        for (int j = 0; j < width; ++j)
-            total[(8 * p + j * 8 / width) % 3] += lanes[p][j];
+        for (int j = 0; j < 8; ++j)
+            total[(8 * p + j) % 3] += lanes[p][j];
 }
 
 // The running min, max, sum and exact square sum of each lane. Squares of
@@ -413,14 +412,13 @@ void sum_row_in_order(RowSums &sums, double (&running_sum_sq)[3], const pixel *r
     std::copy_n(running_sum_sq, 3, start_sum_sq);
     if (maxval <= vector_sample_limit) {
 #ifdef PIXTALLY_X86_DISPATCH
-        if (can_round_without_chain()) {
-            if (rounding::sum_row(sums, running_sum_sq, row, width))
-                return;
-            sums = start;
-            std::copy_n(start_sum_sq, 3, running_sum_sq);
-        } else
+        const bool summed = can_round_without_chain()
+                                ? rounding::sum_row(sums, running_sum_sq, row, width)
+                                : sum_pixels_in_order_packed(sums, running_sum_sq, row, width);
+#else
+        const bool summed = sum_pixels_in_order_packed(sums, running_sum_sq, row, width);
 #endif
-            if (sum_pixels_in_order_packed(sums, running_sum_sq, row, width))
+        if (summed)
             return;
     }
     sums = start;
