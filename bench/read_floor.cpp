@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include <netpbm/ppm.h>
+#include "libnetpbm.h"
 
 int main(int argc, char *argv[]) {
-    pm_progname = "read_floor";
+    name_library_messages("read_floor");
     FILE *stream = argc > 1 ? std::fopen(argv[1], "rb") : stdin;
     if (stream == nullptr) {
         std::perror(argv[1]);
@@ -17,11 +17,17 @@ int main(int argc, char *argv[]) {
     ppm_readppminit(stream, &width, &height, &maxval, &format);
     auto *row = static_cast<pixel *>(
         std::malloc(sizeof(pixel) * static_cast<std::size_t>(width > 0 ? width : 1)));
-    for (int y = 0; y < height; ++y)
+    if (row == nullptr) {
+        std::perror("row buffer");
+        return 1;
+    }
+    // Rows of no columns hold no bytes.
+    for (int y = 0; width > 0 && y < height; ++y)
         ppm_readppmrow(stream, row, width, maxval, format);
-    // Keep the reads from being optimised away.
-    unsigned last = height > 0 && width > 0 ? row[width - 1].r : 0;
-    std::printf("%dx%d %u\n", width, height, last);
+    // The tests read the maxval the library gave; the last sample keeps the
+    // reads from being optimised away.
+    const unsigned last = height > 0 && width > 0 ? row[width - 1].r : 0;
+    std::printf("%dx%d maxval %u last %u\n", width, height, static_cast<unsigned>(maxval), last);
     std::free(row);
     std::fclose(stream);
     return 0;

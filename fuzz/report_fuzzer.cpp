@@ -6,6 +6,7 @@
 // between the library call and this frame owns an object with a destructor,
 // so the jump skips no cleanup.
 #include "channel_report.h"
+#include "libnetpbm.h"
 #include "report.h"
 
 #include <csetjmp>
@@ -26,7 +27,7 @@ void quiet(const char *) {}
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    pm_progname = "pixtally";
+    name_library_messages("pixtally");
     // The library's diagnostics for rejected images would flood the log.
     pm_setusererrormsgfn(quiet);
     pm_setusermessagefn(quiet);

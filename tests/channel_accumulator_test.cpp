@@ -18,7 +18,8 @@ namespace {
 
 ChannelFigures figures_of(const ReferenceChannel &reference, std::int64_t n) {
     const auto f = reference.figures(n);
-    return {f.min, f.avg, f.max, f.stddev};
+    using figure = unsigned long long;
+    return {figure(f.min), figure(f.avg), figure(f.max), figure(f.stddev)};
 }
 
 void PrintTo(const ChannelFigures &f, std::ostream *os) {
@@ -110,11 +111,15 @@ TEST(ChannelStats, MatchesTheRuleOnRandomImagesOfEveryDepth) {
 }
 
 TEST(ChannelStats, SamplesAboveMaxvalStillCountExactly) {
-    // The library rejects such samples; should one slip through, it is still
-    // counted as it is.
+    // The current library rejects such samples; the 10.0 series lets them
+    // through, plain ones up to 2^32 - 1. They are counted as they are.
     for (pixval high : {300u, 70'000u})
         for (int width : {5, 40})
             expect_matches_reference(random_rows(width, 3, 0, high, high), 255);
+    const pixel widest[] = {{4294967295u, 0, 7}};
+    ChannelTally tally = start_tally(10, 1, 1);
+    tally_row(tally, widest, 1);
+    EXPECT_EQ(channel_figures(tally.red, 1), (ChannelFigures{10, 4294967295u, 4294967295u, 0}));
 }
 
 // 16-bit squares push the square sum past 2^53 after about two million
@@ -225,15 +230,16 @@ TEST(ChannelStats, EverySquareRoundsAsOneAdditionInDouble) {
 }
 
 // Reading goes through the library: gray and bitmap images arrive as three
-// equal channels, bitmaps with maxval 255.
+// equal channels, bitmaps as 0 for black and maxval for white, with the
+// maxval the library gives them (255 now, 1 in the 10.0 series).
 TEST(ChannelStats, TalliesRowsReadByTheLibraryIncludingGrayAndBitmap) {
     struct Case {
         std::string image;
-        ChannelFigures each;
+        std::vector<pixval> (*samples)(pixval maxval);
     } cases[] = {
-        {"P2\n3 1\n7\n1 0 7\n", {0, 2, 7, 3}},
-        {"P1\n4 1\n1 0 0 1\n", {0, 127, 255, 127}}, // black is 0, white is 255
-        {"P3\n2 1\n9\n1 1 1 3 3 3\n", {1, 2, 3, 1}},
+        {"P2\n3 1\n7\n1 0 7\n", [](pixval) { return std::vector<pixval>{1, 0, 7}; }},
+        {"P1\n4 1\n1 0 0 1\n", [](pixval white) { return std::vector<pixval>{0, white, white, 0}; }},
+        {"P3\n2 1\n9\n1 1 1 3 3 3\n", [](pixval) { return std::vector<pixval>{1, 3}; }},
     };
     for (const Case &c : cases) {
         std::string bytes = c.image;
@@ -243,8 +249,13 @@ TEST(ChannelStats, TalliesRowsReadByTheLibraryIncludingGrayAndBitmap) {
         std::vector<pixel> row(static_cast<std::size_t>(header.width));
         const ChannelTally tally = tally_rows(stream, header, row.data());
         std::fclose(stream);
+        ReferenceChannel reference(header.maxval);
+        for (const pixval v : c.samples(header.maxval))
+            reference.add(v);
         for (const ChannelAccumulator *channel : {&tally.red, &tally.green, &tally.blue})
-            EXPECT_EQ(channel_figures(*channel, tally.pixel_count), c.each) << c.image;
+            EXPECT_EQ(channel_figures(*channel, tally.pixel_count),
+                      figures_of(reference, header.width))
+                << c.image;
     }
 }
 

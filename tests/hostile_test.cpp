@@ -16,17 +16,10 @@ constexpr bool sanitized = true;
 constexpr bool sanitized = false;
 #endif
 
-struct Case {
-    const char *name;
-    std::string input;
-    int status;                  // at -vv
-    std::string diagnostic = {}; // start of standard error when status is 1
-};
-
-const std::string dashes = "         min   avg   max stddev\n"
-                           "  red:     -     -     -     -\n"
-                           "green:     -     -     -     -\n"
-                           " blue:     -     -     -     -\n";
+const std::string title = "         min   avg   max stddev\n";
+const std::string dashes = title + "  red:     -     -     -     -\n"
+                                   "green:     -     -     -     -\n"
+                                   " blue:     -     -     -     -\n";
 
 void expect_clean_end(const RunResult &run, int status, const std::string &diagnostic,
                       const std::string &what) {
@@ -40,30 +33,63 @@ void expect_clean_end(const RunResult &run, int status, const std::string &diagn
     }
 }
 
+// What the library rejects fails with status 1 and the library's own words
+// in the tool's name; what it accepts is reported in full. The generations
+// of the library draw that line in different places (the 10.0 series takes
+// maxval 0 and samples above maxval, and reads plain samples up to
+// 2^32 - 1) and word their messages differently, so the bare read loop
+// tells what this one does. Some images every generation rejects.
+struct Case {
+    const char *name;
+    std::string input;
+    std::string table_if_accepted = {}; // empty: every generation rejects it
+};
+
+void expect_as_the_library_decides(const Case &c) {
+    const LibraryVerdict verdict = library_verdict(c.input);
+    const RunResult run = run_pixtally({"-vv"}, {.input = c.input});
+    if (c.table_if_accepted.empty())
+        EXPECT_FALSE(verdict.accepted) << c.name;
+    if (!verdict.accepted) {
+        expect_clean_end(run, 1, verdict.message, c.name);
+        EXPECT_EQ(run.err, verdict.message) << c.name;
+        return;
+    }
+    expect_clean_end(run, 0, "", c.name);
+    const std::size_t table = run.out.find(title);
+    ASSERT_NE(table, std::string::npos) << c.name;
+    EXPECT_EQ(run.out.substr(table + title.size()), c.table_if_accepted) << c.name;
+}
+
 TEST(Hostile, MalformedImagesAreRejectedByTheLibraryInTheToolsName) {
+    const std::string one_pixel_at_10 = "  red:     1     1     1     0\n"
+                                        "green:     2     2     2     0\n"
+                                        " blue:    10    11    11     0\n";
     const Case cases[] = {
-        {"empty", "", 1, "pixtally: Error reading first byte"},
-        {"text", "hello, world\n", 1, "pixtally: "},
-        {"bad magic", "P9\n1 1\n255\nabc", 1, "pixtally: "},
-        {"maxval 0", "P6\n1 1\n0\nabc", 1, "pixtally: maxval of input image is zero"},
-        {"maxval 65536", "P6\n1 1\n65536\nabcdef", 1, "pixtally: maxval of input image (65536)"},
-        {"raw sample above maxval", "P6\n1 1\n10\n\x01\x02\x0b", 1,
-         "pixtally: Blue sample value 11 is greater than maxval (10)"},
-        {"plain sample above maxval", "P3\n1 1\n10\n1 2 11\n", 1,
-         "pixtally: Blue sample value 11 is greater than maxval (10)"},
-        {"width too large", "P6\n99999999999 1\n255\n", 1, "pixtally: "},
-        {"height too large", "P6\n1 2147483647\n255\n", 1, "pixtally: "},
+        {"empty", ""},
+        {"text", "hello, world\n"},
+        {"bad magic", "P9\n1 1\n255\nabc"},
+        {"maxval 0", "P6\n1 1\n0\nabc",
+         "  red:     0    97    97     0\ngreen:     0    98    98     0\n"
+         " blue:     0    99    99     0\n"},
+        {"maxval 65536", "P6\n1 1\n65536\nabcdef"},
+        {"raw sample above maxval", "P6\n1 1\n10\n\x01\x02\x0b", one_pixel_at_10},
+        {"plain sample above maxval", "P3\n1 1\n10\n1 2 11\n", one_pixel_at_10},
+        // Figures past the five columns, never negative.
+        {"plain sample of 32 bits", "P3\n1 1\n10\n1 2 4294967295\n",
+         "  red:     1     1     1     0\ngreen:     2     2     2     0\n"
+         " blue:    10 4294967295 4294967295     0\n"},
+        {"width too large", "P6\n99999999999 1\n255\n"},
+        {"height too large", "P6\n1 2147483647\n255\n"},
         {"four-channel PAM",
-         "P7\nWIDTH 2\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\nabcdefgh", 1,
-         "pixtally: Cannot treat PAM image"},
-        {"cut short raw", "P6\n4 4\n255\nabcdef", 1,
-         "pixtally: Unexpected EOF reading row of PPM image."},
-        {"cut short plain", "P3\n4 4\n255\n1 2 3 4", 1, "pixtally: "},
-        {"cut short 16-bit", "P6\n2 1\n65535\n\1\2\3", 1, "pixtally: "},
-        {"cut short bitmap", "P4\n9 3\n\xff\x80", 1, "pixtally: "},
+         "P7\nWIDTH 2\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\nabcdefgh"},
+        {"cut short raw", "P6\n4 4\n255\nabcdef"},
+        {"cut short plain", "P3\n4 4\n255\n1 2 3 4"},
+        {"cut short 16-bit", "P6\n2 1\n65535\n\1\2\3"},
+        {"cut short bitmap", "P4\n9 3\n\xff\x80"},
     };
     for (const Case &c : cases)
-        expect_clean_end(run_pixtally({"-vv"}, {.input = c.input}), c.status, c.diagnostic, c.name);
+        expect_as_the_library_decides(c);
 }
 
 TEST(Hostile, CutShortPixelsPassBelowTheTableAndFailWithIt) {
@@ -71,7 +97,7 @@ TEST(Hostile, CutShortPixelsPassBelowTheTableAndFailWithIt) {
     expect_clean_end(run_pixtally({}, {.input = cut}), 0, "", "verbosity 0");
     expect_clean_end(run_pixtally({"-v"}, {.input = cut}), 0, "", "verbosity 1");
     const RunResult table = run_pixtally({"-vv"}, {.input = cut});
-    expect_clean_end(table, 1, "pixtally: Unexpected EOF", "verbosity 2");
+    expect_clean_end(table, 1, library_verdict(cut).message, "verbosity 2");
     // The header lines were written before the rows were read.
     EXPECT_EQ(table.out, "Resolution: 4x4\nMaximum value: 255\nFormat: 20534\n");
 }
@@ -85,23 +111,17 @@ TEST(Hostile, ImagesWithoutPixelsEndAtOnce) {
     }
 }
 
-TEST(Hostile, PamWithOneOrThreeChannelsIsReportedExactly) {
-    const RunResult gray = run_pixtally(
-        {"-vv"}, {.input = "P7\nWIDTH 2\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nTUPLTYPE GRAYSCALE\n"
-                           "ENDHDR\n\x0a\x14"});
-    expect_clean_end(gray, 0, "", "one channel");
-    EXPECT_EQ(gray.out, "Resolution: 2x1\nMaximum value: 255\nFormat: 20533\n"
-                        "         min   avg   max stddev\n"
-                        "  red:    10    15    20     5\n"
-                        "green:    10    15    20     5\n"
-                        " blue:    10    15    20     5\n");
-    const RunResult rgb =
-        run_pixtally({"-vv"}, {.input = "P7\nWIDTH 1\nHEIGHT 2\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB\n"
-                                        "ENDHDR\n\x01\x02\x03\x03\x02\x01"});
-    expect_clean_end(rgb, 0, "", "three channels");
-    EXPECT_EQ(rgb.out.substr(rgb.out.find("  red:")), "  red:     1     2     3     1\n"
-                                                      "green:     2     2     2     0\n"
-                                                      " blue:     1     2     3     1\n");
+TEST(Hostile, PamWithOneOrThreeChannelsIsReportedExactlyWhereTheLibraryReadsIt) {
+    expect_as_the_library_decides(
+        {"one channel",
+         "P7\nWIDTH 2\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nTUPLTYPE GRAYSCALE\nENDHDR\n\x0a\x14",
+         "  red:    10    15    20     5\ngreen:    10    15    20     5\n"
+         " blue:    10    15    20     5\n"});
+    expect_as_the_library_decides(
+        {"three channels",
+         "P7\nWIDTH 1\nHEIGHT 2\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB\nENDHDR\n\x01\x02\x03\x03\x02\x01",
+         "  red:     1     2     3     1\ngreen:     2     2     2     0\n"
+         " blue:     1     2     3     1\n"});
 }
 
 // A header that claims 100,000,000 columns on a file of a few bytes must

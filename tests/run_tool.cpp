@@ -180,3 +180,18 @@ std::string make_image(const std::vector<std::string> &args) {
     argv.insert(argv.end(), args.begin(), args.end());
     return run_program(argv).out;
 }
+
+LibraryVerdict library_verdict(const std::string &image) {
+    const RunResult run = run_program(own_program(READ_FLOOR_BINARY), {.input = image});
+    LibraryVerdict verdict;
+    verdict.accepted = run.status == 0;
+    const std::size_t at = run.out.find(" maxval ");
+    if (verdict.accepted && at != std::string::npos)
+        verdict.maxval = static_cast<unsigned>(std::stoul(run.out.substr(at + 8)));
+    const std::string floor_name = "read_floor: ";
+    if (!verdict.accepted && run.err.rfind(floor_name, 0) == 0)
+        verdict.message = "pixtally: " + run.err.substr(floor_name.size());
+    else if (!verdict.accepted)
+        verdict.message = run.err;
+    return verdict;
+}

@@ -37,5 +37,15 @@ bool emulated();
 // Writes contents to a fresh file in the test's scratch folder; returns its path.
 std::string scratch_file(const std::string &name, const std::string &contents);
 
+// What libnetpbm itself makes of an image, read to its last row by the bare
+// read loop of the benchmark: the library generations differ in what they
+// accept and in their words, and the tool passes both on.
+struct LibraryVerdict {
+    bool accepted = false;
+    unsigned maxval = 0;   // as the library delivers it, where accepted
+    std::string message;   // where rejected: the library's words, as pixtally shows them
+};
+LibraryVerdict library_verdict(const std::string &image);
+
 // An image from the make_image tool, as bytes.
 std::string make_image(const std::vector<std::string> &args);

@@ -77,11 +77,16 @@ TEST(Table, GrayAndBitmapImagesAreWidenedToThreeEqualChannels) {
                             "  red:     0     2     7     3\n"
                             "green:     0     2     7     3\n"
                             " blue:     0     2     7     3\n");
-    const RunResult bitmap = run_pixtally({"-vv"}, {.input = "P1\n4 1\n1 0 0 1\n"});
-    EXPECT_EQ(bitmap.out, header("4x1", 255, 20529) + title +
-                              "  red:     0   127   255   127\n"
-                              "green:     0   127   255   127\n"
-                              " blue:     0   127   255   127\n");
+    // Black is 0 and white the maxval the library gives bitmaps: 255 now, 1
+    // in the 10.0 series.
+    const std::string bitmap = "P1\n4 1\n1 0 0 1\n";
+    const unsigned white = library_verdict(bitmap).maxval;
+    ReferenceChannel channel(white);
+    for (const unsigned v : {0u, white, white, 0u})
+        channel.add(v);
+    EXPECT_EQ(run_pixtally({"-vv"}, {.input = bitmap}).out,
+              header("4x1", static_cast<int>(white), 20529) + title + channel.line("  red:", 4) +
+                  channel.line("green:", 4) + channel.line(" blue:", 4));
 }
 
 TEST(Table, ImagesWithoutPixelsGetDashes) {

@@ -21,7 +21,7 @@ int finish_output(int status) {
 
 int main(int argc, char *argv[]) {
     // The library prefixes its own diagnostics with this name.
-    pm_progname = "pixtally";
+    name_library_messages("pixtally");
 
     const ParseResult parsed = parse_options(argc, argv);
     if (parsed.exit_status)

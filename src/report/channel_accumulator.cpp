@@ -71,7 +71,7 @@ ChannelFigures channel_figures(const ChannelAccumulator &channel, std::uint64_t 
         static_cast<std::uint64_t>(static_cast<pixtally::uint128>(channel.sum_sq) / pixel_count);
     const double avg_d = static_cast<double>(avg);
     const double variance = static_cast<double>(mean_sq) - avg_d * avg_d;
-    const int stddev = variance < 0 ? 0 : static_cast<int>(std::sqrt(variance));
-    return {static_cast<int>(channel.min), static_cast<int>(avg), static_cast<int>(channel.max),
-            stddev};
+    const auto stddev =
+        variance < 0 ? 0ULL : static_cast<unsigned long long>(std::sqrt(variance));
+    return {channel.min, avg, channel.max, stddev};
 }

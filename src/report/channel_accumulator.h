@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include <netpbm/ppm.h>
+#include "libnetpbm.h"
 
 namespace pixtally {
 // Wide enough for the sample sum of any image the library accepts: up to
@@ -41,11 +41,13 @@ ChannelTally start_tally(pixval maxval, int width, int height);
 // its samples one by one in order.
 void tally_row(ChannelTally &tally, const pixel *row, int width);
 
+// Wide enough for any sample the library delivers: the 10.0 series lets
+// plain samples above maxval through, up to 2^32 - 1.
 struct ChannelFigures {
-    int min;
-    int avg;
-    int max;
-    int stddev;
+    unsigned long long min;
+    unsigned long long avg;
+    unsigned long long max;
+    unsigned long long stddev;
     bool operator==(const ChannelFigures &) const = default;
 };
 

@@ -21,7 +21,7 @@ pixel *obtain_row_buffer(int width) {
 }
 
 void write_figures(const char *label, const ChannelFigures &figures) {
-    std::printf("%s %5d %5d %5d %5d\n", label, figures.min, figures.avg, figures.max,
+    std::printf("%s %5llu %5llu %5llu %5llu\n", label, figures.min, figures.avg, figures.max,
                 figures.stddev);
 }
 

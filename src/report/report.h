@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include <netpbm/ppm.h>
+#include "libnetpbm.h"
 
 // The header as the image library reads it, nothing derived or corrected.
 struct ImageHeader {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <netpbm/ppm.h>
+#include "libnetpbm.h"
 
 // One row's figures. min and max carry on from the rows before; sum is the
 // row's own.
