@@ -13,7 +13,7 @@ namespace {
 // option, is reported: flush now, while there is still a word to say.
 int finish_output(int status) {
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        die_with_errno("Failed to write output!\n");
+        die_with_errno("%s", write_failed);
     return status;
 }
 
@@ -32,7 +32,7 @@ int main(int argc, char *argv[]) {
     if (options.input_path != nullptr) {
         stream = std::fopen(options.input_path, "rb");
         if (stream == nullptr)
-            die_with_errno("Failed to open file!\n");
+            die_with_errno("%s", open_failed);
     }
 
     const ImageHeader header = report_header(stream, options.verbosity);

@@ -1,7 +1,7 @@
 // The statistics pass: the row buffer, the row loop and the table.
 #include "channel_report.h"
 
-#include "messages.h"
+#include "fatal.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -15,7 +15,7 @@ pixel *obtain_row_buffer(int width) {
     void *buffer = std::malloc(static_cast<std::size_t>(width) * sizeof(pixel));
     if (buffer == nullptr) {
         errno = ENOMEM;
-        die_with_errno("Failed to allocate row buffer!\n");
+        die_with_errno("%s", row_buffer_failed);
     }
     return static_cast<pixel *>(buffer);
 }
