@@ -2,6 +2,7 @@
 // sample-by-sample implementation of the rule.
 #include "channel_accumulator.h"
 #include "channel_report.h"
+#include "kernels.h"
 #include "reference_rule.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,8 @@
 #include <vector>
 
 namespace {
+
+using pixtally::kernels::Level;
 
 ChannelFigures figures_of(const ReferenceChannel &reference, std::int64_t n) {
     const auto f = reference.figures(n);
@@ -73,7 +76,30 @@ Rows random_rows(int width, int height, pixval low, pixval high, unsigned seed) 
     return rows;
 }
 
-TEST(ChannelStats, WorkedTwoByTwoExample) {
+// Every check of the row loops runs at each level of the kernels that this
+// machine runs.
+std::vector<Level> levels_here() {
+    std::vector<Level> levels;
+    for (const Level level : pixtally::kernels::all_levels)
+        if (pixtally::kernels::level_runs_here(level))
+            levels.push_back(level);
+    return levels;
+}
+
+class ChannelStats : public testing::TestWithParam<Level> {
+  protected:
+    void SetUp() override { pixtally::kernels::use_level(GetParam()); }
+    void TearDown() override { pixtally::kernels::use_level(levels_here().back()); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Levels, ChannelStats, testing::ValuesIn(levels_here()),
+                         [](const testing::TestParamInfo<Level> &info) {
+                             std::string name = pixtally::kernels::level_name(info.param);
+                             std::erase(name, '.');
+                             return name;
+                         });
+
+TEST_P(ChannelStats, WorkedTwoByTwoExample) {
     const pixel top[] = {{0, 5, 1}, {0, 5, 2}}, bottom[] = {{3, 5, 3}, {4, 5, 4}};
     ChannelTally tally = start_tally(255, 2, 2);
     tally_row(tally, top, 2);
@@ -89,7 +115,7 @@ TEST(ChannelStats, WorkedTwoByTwoExample) {
     EXPECT_EQ(channel_figures(tally.blue, 4), (ChannelFigures{1, 2, 4, 1}));
 }
 
-TEST(ChannelStats, OnePixelAndChannelsStuckAtMaxval) {
+TEST_P(ChannelStats, OnePixelAndChannelsStuckAtMaxval) {
     const pixel one[] = {{7, 200, 200}};
     ChannelTally tally = start_tally(200, 1, 1);
     tally_row(tally, one, 1);
@@ -98,7 +124,7 @@ TEST(ChannelStats, OnePixelAndChannelsStuckAtMaxval) {
     EXPECT_EQ(channel_figures(tally.green, 1), (ChannelFigures{200, 200, 200, 0}));
 }
 
-TEST(ChannelStats, MatchesTheRuleOnRandomImagesOfEveryDepth) {
+TEST_P(ChannelStats, MatchesTheRuleOnRandomImagesOfEveryDepth) {
     unsigned seed = 1;
     for (pixval maxval : {1u, 2u, 7u, 100u, 255u, 256u, 1023u, 4095u, 65534u, 65535u})
         for (int width : {1, 3, 8, 17, 64, 1001})
@@ -110,7 +136,7 @@ TEST(ChannelStats, MatchesTheRuleOnRandomImagesOfEveryDepth) {
         expect_matches_reference(random_rows(600'003, 2, maxval - 3, maxval, seed++), maxval);
 }
 
-TEST(ChannelStats, SamplesAboveMaxvalStillCountExactly) {
+TEST_P(ChannelStats, SamplesAboveMaxvalStillCountExactly) {
     // The current library rejects such samples; the 10.0 series lets them
     // through, plain ones up to 2^32 - 1. They are counted as they are.
     for (pixval high : {300u, 70'000u})
@@ -124,7 +150,7 @@ TEST(ChannelStats, SamplesAboveMaxvalStillCountExactly) {
 
 // 16-bit squares push the square sum past 2^53 after about two million
 // samples; from there on each addition rounds and order matters.
-TEST(ChannelStats, MatchesTheRuleWhereTheSquareSumRounds) {
+TEST_P(ChannelStats, MatchesTheRuleWhereTheSquareSumRounds) {
     // 1500x1500 near full scale: crosses 2^53 partway through a row.
     expect_matches_reference(random_rows(1500, 1500, 60000, 65535, 42), 65535);
     // One very wide row that crosses on its own, then rows past the crossing.
@@ -152,7 +178,7 @@ TEST(ChannelStats, MatchesTheRuleWhereTheSquareSumRounds) {
                              {std::ldexp(m, 1), std::ldexp(m, 3), std::ldexp(m + 1, 3)});
 }
 
-TEST(ChannelStats, FullScaleImageRoundsIntoANegativeVarianceShownAsZero) {
+TEST_P(ChannelStats, FullScaleImageRoundsIntoANegativeVarianceShownAsZero) {
     const std::vector<pixel> row(3000, pixel{65535, 65535, 65535});
     ChannelTally tally = start_tally(65535, 3000, 3000);
     for (int y = 0; y < 3000; ++y)
@@ -164,7 +190,7 @@ TEST(ChannelStats, FullScaleImageRoundsIntoANegativeVarianceShownAsZero) {
     expect_matches_reference(Rows(200, row), 65535);
 }
 
-TEST(ChannelStats, FiguresFromSumsBeyondThirtyTwoBitCountsAndSixtyFourBitSums) {
+TEST(Figures, FromSumsBeyondThirtyTwoBitCountsAndSixtyFourBitSums) {
     // 65536 x 32769 pixels: more than 2^31 - 1.
     const std::uint64_t n = std::uint64_t{65536} * 32769;
     const ChannelAccumulator mid{0, 255, pixtally::uint128{n} * 127 + n / 2,
@@ -178,7 +204,7 @@ TEST(ChannelStats, FiguresFromSumsBeyondThirtyTwoBitCountsAndSixtyFourBitSums) {
     EXPECT_EQ(channel_figures(huge, many), (ChannelFigures{0, 65535, 65535, 362}));
 }
 
-TEST(ChannelStats, SquareSumKeepsAddingInDoublePastTheSignedRange) {
+TEST_P(ChannelStats, SquareSumKeepsAddingInDoublePastTheSignedRange) {
     ChannelTally tally = start_tally(65535, 4, 1);
     tally.red.sum_sq = 0x1p63 - 1024.0;
     const pixel row[] = {{65535, 0, 0}, {65535, 0, 0}, {1, 0, 0}, {65535, 0, 0}};
@@ -190,49 +216,136 @@ TEST(ChannelStats, SquareSumKeepsAddingInDoublePastTheSignedRange) {
     EXPECT_GT(tally.red.sum_sq, 0x1p63);
 }
 
+// The square sums of rows tallied from the given start, against the same
+// squares added one by one in double precision, which is the rule (its
+// round trip through a 64-bit integer is the identity below 2^63, and past
+// it the tool goes on in double).
+void expect_square_sums_in_order(const Rows &rows, const std::array<double, 3> &start,
+                                 const std::string &what) {
+    const int width = static_cast<int>(rows.front().size());
+    ChannelTally tally = start_tally(65535, width, static_cast<int>(rows.size()));
+    ChannelAccumulator *const channels[3] = {&tally.red, &tally.green, &tally.blue};
+    std::array<double, 3> expected = start;
+    for (int c = 0; c < 3; ++c)
+        channels[c]->sum_sq = start[c];
+    for (const auto &row : rows) {
+        tally_row(tally, row.data(), width);
+        for (const pixel &p : row) {
+            const pixval samples[3] = {p.r, p.g, p.b};
+            for (int c = 0; c < 3; ++c)
+                expected[c] += static_cast<double>(samples[c]) * samples[c];
+        }
+    }
+    for (int c = 0; c < 3; ++c)
+        EXPECT_EQ(channels[c]->sum_sq, expected[c])
+            << what << ", channel " << c << ": off by " << channels[c]->sum_sq - expected[c];
+}
+
+// Rows that carry each channel's sum from one binade into the next, at
+// every power of two from 2^53 to 2^64: the runs before and after the
+// crossing are reckoned by rounding, up to 2^63 (unit 2^10), the run that
+// crosses and everything past 2^63 in order.
+TEST_P(ChannelStats, SumsCrossEveryBinadeFrom2To53To2To64) {
+    const Rows rows = random_rows(4113, 3, 0, 65535, 21); // adds about 2^44
+    for (int k = 53; k <= 64; ++k)
+        expect_square_sums_in_order(
+            rows, {std::ldexp(1.0, k) - 0x1p43, std::ldexp(1.0, k) - 0x1p42, std::ldexp(1.0, k) - 0x1p44},
+            "crossing 2^" + std::to_string(k));
+}
+
+// Where a run of 2048 pixels just fits in its binade and where it just does
+// not, for units 1, 2, 4 and 8 and both parities of the sum, with rows of
+// every shape around a step and a run, so that rounding and adding in order
+// hand over inside one row.
+TEST_P(ChannelStats, RunsThatJustFitTheirBinadeAndJustDoNot) {
+    const Rows longest = random_rows(4113, 1, 60000, 65535, 22);
+    for (int j = 0; j <= 3; ++j) {
+        const double unit = std::ldexp(1.0, j), top = std::ldexp(1.0, 53 + j);
+        // The red channel's largest m whose first run ends inside the binade.
+        auto fits = [&](double m) {
+            double s = m * unit;
+            for (std::size_t x = 0; x < 2048; ++x)
+                s += static_cast<double>(longest[0][x].r) * longest[0][x].r;
+            return s < top;
+        };
+        double low = j == 0 ? 0 : 0x1p52, high = 0x1p53;
+        while (high - low > 1) {
+            const double mid = std::floor((low + high) / 2);
+            (fits(mid) ? low : high) = mid;
+        }
+        for (const std::size_t width : {15, 16, 17, 2047, 2049, 4113}) {
+            const Rows rows(1, std::vector<pixel>(longest[0].begin(), longest[0].begin() + width));
+            for (const double m : {low - 1, low, low + 1, low + 2})
+                expect_square_sums_in_order(rows, {m * unit, m * unit, (m + 1) * unit},
+                                            "unit " + std::to_string(j) + ", width " +
+                                                std::to_string(width) + ", m " +
+                                                std::to_string(m - low) + " from the last fit");
+        }
+    }
+}
+
+// The parity of m carried from one step and one run to the next: a row of
+// zeros but for a sample whose d is odd (3 mod 8 at unit 8) and a tie
+// (2 mod 4) right after it, across the boundary of a step, a group of steps
+// and a run; at unit 2, where the first sample is itself a tie, and at unit
+// 8; with m odd in red and even in green.
+TEST_P(ChannelStats, ParityOfTheSumCarriesAcrossStepsAndRuns) {
+    for (const int j : {1, 3})
+        for (const std::size_t at : {15, 47, 2047}) {
+            Rows rows(1, std::vector<pixel>(4113, pixel{0, 0, 0}));
+            rows[0][at] = {8003, 8003, 4002};
+            rows[0][at + 1] = {4002, 4002, 8003};
+            const double odd = std::ldexp(0x1p52 + 1, j), even = std::ldexp(0x1p52, j);
+            expect_square_sums_in_order(rows, {odd, even, odd},
+                                        "unit bits " + std::to_string(j) + ", at " +
+                                            std::to_string(at));
+        }
+}
+
 // Past 2^53 each square may round, and ties go to even. One square at a
-// time, for every sample value, into sums at the bottom and near the top of
-// the binades whose unit is 2, 4 and 8, with the sum's last unit odd and
-// even; the three channels sit in different binades. The other fifteen
+// time, for every sample value, onto sums at the bottom and near the top of
+// the binades whose unit is 2 ... 2^10, with the sum's last unit odd and
+// even; the three channels in one binade, and in three. The other fifteen
 // pixels of the row add nothing.
-TEST(ChannelStats, EverySquareRoundsAsOneAdditionInDouble) {
+TEST_P(ChannelStats, EverySquareRoundsAsOneAdditionInDouble) {
+    std::vector<std::array<double, 3>> starts;
     const double m_even[] = {0x1p52, 0x1p53 - 0x1p36, 0x1p53 - 2.0};
-    std::vector<double> units_and_sums[3];
-    for (int j = 1; j <= 3; ++j)
-        for (const double m : m_even)
-            for (const double parity : {0.0, 1.0})
-                units_and_sums[j - 1].push_back(std::ldexp(m + parity, j));
+    for (int j = 1; j <= 10; ++j) {
+        auto at = [&](int m, int parity, int unit_bits) {
+            return std::ldexp(m_even[m] + parity, unit_bits);
+        };
+        starts.push_back({at(0, 0, j), at(1, 1, j), at(2, 1, j)});
+        starts.push_back({at(0, 1, j), at(1, 0, j), at(2, 0, j)});
+        if (j <= 8)
+            starts.push_back({at(0, 1, j), at(1, 0, j + 1), at(2, 1, j + 2)});
+    }
     std::vector<pixel> row(16, pixel{0, 0, 0});
     int failures = 0;
-    for (std::size_t k = 0; k < units_and_sums[0].size(); ++k) {
-        const double red = units_and_sums[0][k], green = units_and_sums[1][k],
-                     blue = units_and_sums[2][(k + 3) % units_and_sums[2].size()];
+    for (const auto &start : starts)
         for (pixval v = 0; v <= 65535 && failures < 10; ++v) {
             const std::size_t at = v % 16;
             row[at] = {v, v, v};
             ChannelTally tally = start_tally(65535, 16, 1);
-            tally.red.sum_sq = red;
-            tally.green.sum_sq = green;
-            tally.blue.sum_sq = blue;
+            tally.red.sum_sq = start[0];
+            tally.green.sum_sq = start[1];
+            tally.blue.sum_sq = start[2];
             tally_row(tally, row.data(), 16);
             row[at] = {0, 0, 0};
             const double square = static_cast<double>(v) * v;
-            for (const auto &[got, sum] : {std::pair{tally.red.sum_sq, red},
-                                           {tally.green.sum_sq, green},
-                                           {tally.blue.sum_sq, blue}})
-                if (got != sum + square) {
-                    ADD_FAILURE() << "v " << v << " onto " << std::hexfloat << sum << ": " << got
-                                  << ", not " << sum + square;
+            const double got[3] = {tally.red.sum_sq, tally.green.sum_sq, tally.blue.sum_sq};
+            for (int c = 0; c < 3; ++c)
+                if (got[c] != start[c] + square) {
+                    ADD_FAILURE() << "v " << v << " onto " << std::hexfloat << start[c] << ": "
+                                  << got[c] << ", not " << start[c] + square;
                     ++failures;
                 }
         }
-    }
 }
 
 // Reading goes through the library: gray and bitmap images arrive as three
 // equal channels, bitmaps as 0 for black and maxval for white, with the
 // maxval the library gives them (255 now, 1 in the 10.0 series).
-TEST(ChannelStats, TalliesRowsReadByTheLibraryIncludingGrayAndBitmap) {
+TEST_P(ChannelStats, TalliesRowsReadByTheLibraryIncludingGrayAndBitmap) {
     struct Case {
         std::string image;
         std::vector<pixval> (*samples)(pixval maxval);

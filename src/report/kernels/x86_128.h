@@ -1,0 +1,67 @@
+// x86-64 vector operations on 128 bits: the SSE2 baseline, and with sse41
+// the SSE4.1 level.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include <smmintrin.h>
+
+namespace pixtally::kernels {
+
+template <bool sse41> struct X86x128 {
+    static constexpr std::size_t lanes = 4;
+    using vec = __m128i;
+
+    static vec load(const std::uint32_t *p) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    }
+    static void store(std::uint32_t *p, vec v) {
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
+    }
+    static vec zero() { return _mm_setzero_si128(); }
+    static vec add(vec a, vec b) { return _mm_add_epi32(a, b); }
+    static vec bit_and(vec a, vec b) { return _mm_and_si128(a, b); }
+    static vec bit_or(vec a, vec b) { return _mm_or_si128(a, b); }
+    static vec and_not(vec mask, vec v) { return _mm_andnot_si128(mask, v); }
+    static vec equal(vec a, vec b) { return _mm_cmpeq_epi32(a, b); }
+    static unsigned top_bits(vec v) {
+        return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(v)));
+    }
+
+    // SSE2 has min and max only on signed 16-bit halves. With the top bit of
+    // each half flipped they order unsigned 16-bit values, and a sample of
+    // 2^16 or more still shows in the max of the upper halves.
+    static constexpr std::uint32_t flip = sse41 ? 0 : 0x80008000u;
+    static vec order(vec v) {
+        if constexpr (sse41)
+            return v;
+        else
+            return _mm_xor_si128(v, _mm_set1_epi32(static_cast<int>(flip)));
+    }
+    static std::uint32_t unorder(std::uint32_t v) { return v ^ flip; }
+    static vec min(vec a, vec b) {
+        if constexpr (sse41)
+            return _mm_min_epu32(a, b);
+        else
+            return _mm_min_epi16(a, b);
+    }
+    static vec max(vec a, vec b) {
+        if constexpr (sse41)
+            return _mm_max_epu32(a, b);
+        else
+            return _mm_max_epi16(a, b);
+    }
+
+    // The upper half of a narrow sample is 0, so the 16-bit multiply-add
+    // gives its square whole.
+    static vec square_narrow(vec v) { return _mm_madd_epi16(v, v); }
+    // The upper half of a 16-bit sample is 0, and so are those of the
+    // 16-bit products.
+    static void square_parts(vec v, vec &low, vec &high) {
+        low = _mm_mullo_epi16(v, v);
+        high = _mm_mulhi_epu16(v, v);
+    }
+};
+
+} // namespace pixtally::kernels
