@@ -109,50 +109,45 @@ bool add_narrow(const LevelKernels &kernels, RowSums &sums, const pixel *row, st
     return true;
 }
 
-// The squares of one run into the running square sums.
-void round_run(const LevelKernels &kernels, double (&sum_sq)[3], const pixel *run,
-               std::size_t count) {
+// One run into the sums. False where a sample was above 65535.
+bool add_run(const LevelKernels &kernels, RowSums &sums, const pixel *run, std::size_t count) {
     RunPlan plan{};
     std::uint64_t m[3];
     bool in_order[3];
     for (int c = 0; c < 3; ++c) {
-        const int j = sum_sq[c] < exact_limit ? 0 : std::ilogb(sum_sq[c]) - 52;
+        const int j = sums.sum_sq[c] < exact_limit ? 0 : std::ilogb(sums.sum_sq[c]) - 52;
         in_order[c] = j > max_unit_bits;
         if (in_order[c])
             continue;
         plan.unit_bits[c] = static_cast<std::uint32_t>(j);
-        m[c] = static_cast<std::uint64_t>(std::ldexp(sum_sq[c], -j));
+        m[c] = static_cast<std::uint64_t>(std::ldexp(sums.sum_sq[c], -j));
         plan.parity |= static_cast<unsigned>(m[c] & 1) << c;
     }
-    RunTotals totals{};
-    if (!(in_order[0] && in_order[1] && in_order[2]))
-        kernels.squares(run, count, plan, totals);
+    ChannelTotals totals = start_totals(sums);
+    RunTotals parts{};
+    kernels.run(run, count, plan, totals, parts);
+    if (largest(totals.max) > 65535)
+        return false;
+    take_extremes(sums, totals);
     for (int c = 0; c < 3; ++c) {
         if (!in_order[c]) {
             const std::uint32_t j = plan.unit_bits[c];
-            const std::uint64_t end =
-                m[c] + (totals.high_sum[c] << (16 - j)) + (totals.low_sum[c] >> j) +
-                totals.odd_ties[c];
+            const std::uint64_t end = m[c] + (parts.high_sum[c] << (16 - j)) +
+                                      (parts.low_sum[c] >> j) + parts.odd_ties[c];
             if (end < m_limit) {
-                sum_sq[c] = std::ldexp(static_cast<double>(end), static_cast<int>(j));
+                sums.sum_sq[c] = std::ldexp(static_cast<double>(end), static_cast<int>(j));
                 continue;
             }
         }
-        chain(sum_sq[c], run, count, c);
+        chain(sums.sum_sq[c], run, count, c);
     }
+    return true;
 }
 
-// False where a sample was above 65535.
 bool add_wide(const LevelKernels &kernels, RowSums &sums, const pixel *row, std::size_t count) {
-    for (std::size_t x = 0; x < count; x += run_pixels) {
-        const std::size_t n = count - x < run_pixels ? count - x : run_pixels;
-        ChannelTotals totals = start_totals(sums);
-        kernels.extremes(row + x, n, totals);
-        if (largest(totals.max) > 65535)
+    for (std::size_t x = 0; x < count; x += run_pixels)
+        if (!add_run(kernels, sums, row + x, count - x < run_pixels ? count - x : run_pixels))
             return false;
-        take_extremes(sums, totals);
-        round_run(kernels, sums.sum_sq, row + x, n);
-    }
     return true;
 }
 

@@ -19,11 +19,41 @@ struct Neon {
     static vec bit_or(vec a, vec b) { return vorrq_u32(a, b); }
     static vec and_not(vec mask, vec v) { return vbicq_u32(v, mask); }
     static vec equal(vec a, vec b) { return vceqq_u32(a, b); }
-    // NEON has no move-mask. The loops ask it only of comparisons, whose
-    // lanes are all ones or all zeros: keep each lane's weight, and add.
-    static unsigned top_bits(vec v) {
-        static constexpr std::uint32_t weights[4] = {1, 2, 4, 8};
-        return vaddvq_u32(vandq_u32(v, vld1q_u32(weights)));
+    static vec splat(std::uint32_t x) { return vdupq_n_u32(x); }
+    static vec shift_left(vec v, int n) { return vshlq_u32(v, vdupq_n_s32(n)); }
+    // NEON has no move-mask: spread each lane's top bit over the lane, keep
+    // the lane's own bit of the group, and add the lanes.
+    static std::uint32_t group_bits(vec a, vec b, vec c, vec d) {
+        static constexpr std::uint32_t weights[4][4] = {
+            {1, 2, 4, 8}, {16, 32, 64, 128}, {256, 512, 1024, 2048}, {4096, 8192, 16384, 32768}};
+        auto bit = [](vec v, const std::uint32_t(&weight)[4]) {
+            return vandq_u32(vreinterpretq_u32_s32(vshrq_n_s32(vreinterpretq_s32_u32(v), 31)),
+                             vld1q_u32(weight));
+        };
+        return vaddvq_u32(vorrq_u32(vorrq_u32(bit(a, weights[0]), bit(b, weights[1])),
+                                    vorrq_u32(bit(c, weights[2]), bit(d, weights[3]))));
+    }
+    using vec16 = uint16x8_t;
+    // The low halves of two vectors' lanes.
+    static vec16 narrow16(vec a, vec b) {
+        return vuzp1q_u16(vreinterpretq_u16_u32(a), vreinterpretq_u16_u32(b));
+    }
+    static vec16 splat16(std::uint16_t x) { return vdupq_n_u16(x); }
+    static vec16 mul16(vec16 a, vec16 b) { return vmulq_u16(a, b); }
+    static vec16 add16(vec16 a, vec16 b) { return vaddq_u16(a, b); }
+    static vec16 shift_left16(vec16 v, int n) {
+        return vshlq_u16(v, vdupq_n_s16(static_cast<std::int16_t>(n)));
+    }
+    static vec16 equal16(vec16 a, vec16 b) { return vceqq_u16(a, b); }
+    static std::uint32_t group_bits16(vec16 a, vec16 b) {
+        static constexpr std::uint16_t weights[2][8] = {{1, 2, 4, 8, 16, 32, 64, 128},
+                                                        {256, 512, 1024, 2048, 4096, 8192,
+                                                         16384, 32768}};
+        auto bit = [](vec16 v, const std::uint16_t(&weight)[8]) {
+            return vandq_u16(vreinterpretq_u16_s16(vshrq_n_s16(vreinterpretq_s16_u16(v), 15)),
+                             vld1q_u16(weight));
+        };
+        return vaddvq_u16(vorrq_u16(bit(a, weights[0]), bit(b, weights[1])));
     }
     static vec order(vec v) { return v; }
     static std::uint32_t unorder(std::uint32_t v) { return v; }

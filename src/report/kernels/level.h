@@ -47,13 +47,11 @@ struct LevelKernels {
     // at most 2^16) whose samples are below 256; any sample wider shows in
     // max, and the other figures are then of no use.
     void (*narrow)(const pixel *pixels, std::size_t count, ChannelTotals &totals);
-    // min, max and sum of count pixels (a whole number of steps, at most
-    // 2^16); a sample of 2^16 or more shows in max.
-    void (*extremes)(const pixel *pixels, std::size_t count, ChannelTotals &totals);
-    // The square sums' parts over a run of count pixels (a whole number of
-    // steps, at most run_pixels) whose samples are below 2^16.
-    void (*squares)(const pixel *pixels, std::size_t count, const RunPlan &plan,
-                    RunTotals &totals);
+    // min, max and sum of a run of count pixels (a whole number of steps, at
+    // most run_pixels), and its square sums' parts. A sample of 2^16 or more
+    // shows in max, and the parts are then of no use.
+    void (*run)(const pixel *pixels, std::size_t count, const RunPlan &plan,
+                ChannelTotals &totals, RunTotals &parts);
 };
 
 constexpr std::size_t run_pixels = 2048;

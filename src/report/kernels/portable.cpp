@@ -22,10 +22,35 @@ struct Portable {
     static vec bit_or(vec a, vec b) { return a | b; }
     static vec and_not(vec mask, vec v) { return v & ~mask; }
     static vec equal(vec a, vec b) { return reinterpret_cast<vec>(a == b); }
-    static unsigned top_bits(vec v) {
-        unsigned bits = 0;
-        for (unsigned i = 0; i < lanes; ++i)
-            bits |= (v[i] >> 31) << i;
+    static vec splat(std::uint32_t x) { return vec{} + x; }
+    static vec shift_left(vec v, int n) { return v << n; }
+    static std::uint32_t group_bits(vec a, vec b, vec c, vec d) {
+        std::uint32_t bits = 0;
+        const vec group[4] = {a, b, c, d};
+        for (unsigned k = 0; k < 4; ++k)
+            for (unsigned i = 0; i < lanes; ++i)
+                bits |= (group[k][i] >> 31) << (lanes * k + i);
+        return bits;
+    }
+    using vec16 = std::uint16_t __attribute__((vector_size(16)));
+    static vec16 narrow16(vec a, vec b) {
+        vec16 v;
+        for (unsigned i = 0; i < lanes; ++i) {
+            v[i] = static_cast<std::uint16_t>(a[i]);
+            v[lanes + i] = static_cast<std::uint16_t>(b[i]);
+        }
+        return v;
+    }
+    static vec16 splat16(std::uint16_t x) { return vec16{} + x; }
+    static vec16 mul16(vec16 a, vec16 b) { return a * b; }
+    static vec16 add16(vec16 a, vec16 b) { return a + b; }
+    static vec16 shift_left16(vec16 v, int n) { return v << n; }
+    static vec16 equal16(vec16 a, vec16 b) { return reinterpret_cast<vec16>(a == b); }
+    static std::uint32_t group_bits16(vec16 a, vec16 b) {
+        std::uint32_t bits = 0;
+        for (unsigned i = 0; i < 2 * lanes; ++i)
+            bits |= std::uint32_t{static_cast<std::uint16_t>(a[i] >> 15)} << i |
+                    std::uint32_t{static_cast<std::uint16_t>(b[i] >> 15)} << (2 * lanes + i);
         return bits;
     }
     static vec order(vec v) { return v; }

@@ -25,8 +25,33 @@ template <bool sse41> struct X86x128 {
     static vec bit_or(vec a, vec b) { return _mm_or_si128(a, b); }
     static vec and_not(vec mask, vec v) { return _mm_andnot_si128(mask, v); }
     static vec equal(vec a, vec b) { return _mm_cmpeq_epi32(a, b); }
-    static unsigned top_bits(vec v) {
-        return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(v)));
+    static vec splat(std::uint32_t x) { return _mm_set1_epi32(static_cast<int>(x)); }
+    static vec shift_left(vec v, int n) { return _mm_sll_epi32(v, _mm_cvtsi32_si128(n)); }
+    // The saturating packs keep each lane's sign, and the order.
+    static std::uint32_t group_bits(vec a, vec b, vec c, vec d) {
+        const vec bytes = _mm_packs_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+        return static_cast<std::uint32_t>(_mm_movemask_epi8(bytes));
+    }
+
+    // 16-bit lanes, for the flags of the squares' low parts.
+    using vec16 = __m128i;
+    // Two vectors of values below 2^16 as one of 16-bit lanes, in order.
+    // SSE2 packs only with signed saturation, so the halves go in as
+    // signed values first.
+    static vec16 narrow16(vec a, vec b) {
+        if constexpr (sse41)
+            return _mm_packus_epi32(a, b);
+        else
+            return _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(a, 16), 16),
+                                   _mm_srai_epi32(_mm_slli_epi32(b, 16), 16));
+    }
+    static vec16 splat16(std::uint16_t x) { return _mm_set1_epi16(static_cast<short>(x)); }
+    static vec16 mul16(vec16 a, vec16 b) { return _mm_mullo_epi16(a, b); }
+    static vec16 add16(vec16 a, vec16 b) { return _mm_add_epi16(a, b); }
+    static vec16 shift_left16(vec16 v, int n) { return _mm_sll_epi16(v, _mm_cvtsi32_si128(n)); }
+    static vec16 equal16(vec16 a, vec16 b) { return _mm_cmpeq_epi16(a, b); }
+    static std::uint32_t group_bits16(vec16 a, vec16 b) {
+        return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(a, b)));
     }
 
     // SSE2 has min and max only on signed 16-bit halves. With the top bit of

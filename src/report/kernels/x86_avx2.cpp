@@ -23,8 +23,30 @@ struct Avx2 {
     static vec bit_or(vec a, vec b) { return _mm256_or_si256(a, b); }
     static vec and_not(vec mask, vec v) { return _mm256_andnot_si256(mask, v); }
     static vec equal(vec a, vec b) { return _mm256_cmpeq_epi32(a, b); }
-    static unsigned top_bits(vec v) {
-        return static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(v)));
+    static vec splat(std::uint32_t x) { return _mm256_set1_epi32(static_cast<int>(x)); }
+    static vec shift_left(vec v, int n) { return _mm256_sll_epi32(v, _mm_cvtsi32_si128(n)); }
+    // The saturating packs keep each lane's sign, but work within each
+    // 128-bit half: the permutation puts the four-byte groups back in order.
+    static std::uint32_t group_bits(vec a, vec b, vec c, vec d) {
+        const vec bytes = _mm256_packs_epi16(_mm256_packs_epi32(a, b), _mm256_packs_epi32(c, d));
+        const vec ordered =
+            _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(ordered));
+    }
+    using vec16 = __m256i;
+    // Two vectors as one of 16-bit lanes; in the order of the 32-bit packs,
+    // which group_bits16 puts right.
+    static vec16 narrow16(vec a, vec b) { return _mm256_packus_epi32(a, b); }
+    static vec16 splat16(std::uint16_t x) { return _mm256_set1_epi16(static_cast<short>(x)); }
+    static vec16 mul16(vec16 a, vec16 b) { return _mm256_mullo_epi16(a, b); }
+    static vec16 add16(vec16 a, vec16 b) { return _mm256_add_epi16(a, b); }
+    static vec16 shift_left16(vec16 v, int n) { return _mm256_sll_epi16(v, _mm_cvtsi32_si128(n)); }
+    static vec16 equal16(vec16 a, vec16 b) { return _mm256_cmpeq_epi16(a, b); }
+    static std::uint32_t group_bits16(vec16 a, vec16 b) {
+        const vec bytes = _mm256_packs_epi16(a, b);
+        const vec ordered =
+            _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(ordered));
     }
     static vec order(vec v) { return v; }
     static std::uint32_t unorder(std::uint32_t v) { return v; }
