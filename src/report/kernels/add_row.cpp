@@ -124,16 +124,15 @@ bool add_run(const LevelKernels &kernels, RowSums &sums, const pixel *run, std::
         plan.parity |= static_cast<unsigned>(m[c] & 1) << c;
     }
     ChannelTotals totals = start_totals(sums);
-    RunTotals parts{};
-    kernels.run(run, count, plan, totals, parts);
+    RunTotals added{};
+    kernels.run(run, count, plan, totals, added);
     if (largest(totals.max) > 65535)
         return false;
     take_extremes(sums, totals);
     for (int c = 0; c < 3; ++c) {
         if (!in_order[c]) {
             const std::uint32_t j = plan.unit_bits[c];
-            const std::uint64_t end = m[c] + (parts.high_sum[c] << (16 - j)) +
-                                      (parts.low_sum[c] >> j) + parts.odd_ties[c];
+            const std::uint64_t end = m[c] + added.d_sum[c] + added.odd_ties[c];
             if (end < m_limit) {
                 sums.sum_sq[c] = std::ldexp(static_cast<double>(end), static_cast<int>(j));
                 continue;

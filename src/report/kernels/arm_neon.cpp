@@ -7,9 +7,52 @@ namespace pixtally::kernels {
 
 namespace {
 
+// NEON multiplies and adds into 64-bit lanes in one instruction, and shifts
+// each lane by its own count, rounding if asked: the sums of d are kept
+// whole, two 32-bit lanes' worth in each 64-bit vector.
+struct WideSums {
+    struct Constants {
+        uint32x4_t h;
+        int32x4_t shift; // -j: a right shift
+    };
+    uint64x2_t low = vdupq_n_u64(0), high = vdupq_n_u64(0);
+
+    static Constants constants(const std::uint32_t (&unit_bits)[4]) {
+        std::uint32_t h[4];
+        std::int32_t shift[4];
+        for (std::size_t i = 0; i < 4; ++i) {
+            h[i] = ((std::uint32_t{1} << unit_bits[i]) - 1) / 2;
+            shift[i] = -static_cast<std::int32_t>(unit_bits[i]);
+        }
+        return {vld1q_u32(h), vld1q_s32(shift)};
+    }
+    void add_lanes(uint32x4_t d) {
+        low = vaddw_u32(low, vget_low_u32(d));
+        high = vaddw_high_u32(high, d);
+    }
+    template <Rounding rounding> void add(uint32x4_t v, const Constants &k) {
+        if constexpr (rounding == Rounding::exact) {
+            low = vmlal_u32(low, vget_low_u32(v), vget_low_u32(v));
+            high = vmlal_high_u32(high, v, v);
+        } else if constexpr (rounding == Rounding::even) {
+            // With no ties, half down and to nearest agree.
+            add_lanes(vrshlq_u32(vmulq_u32(v, v), k.shift));
+        } else {
+            add_lanes(vshlq_u32(vaddq_u32(vmulq_u32(v, v), k.h), k.shift));
+        }
+    }
+    void totals(const std::uint32_t (&)[4], std::uint64_t (&d)[4]) const {
+        vst1q_u64(d, low);
+        vst1q_u64(d + 2, high);
+    }
+};
+
 struct Neon {
+    using DSums = WideSums;
     static constexpr std::size_t lanes = 4;
     using vec = uint32x4_t;
+    // Thirty-two registers hold a run's extremes and sums at once.
+    static constexpr bool one_pass = true;
 
     static vec load(const std::uint32_t *p) { return vld1q_u32(p); }
     static void store(std::uint32_t *p, vec v) { vst1q_u32(p, v); }
@@ -44,6 +87,9 @@ struct Neon {
     static vec16 shift_left16(vec16 v, int n) {
         return vshlq_u16(v, vdupq_n_s16(static_cast<std::int16_t>(n)));
     }
+    static vec16 test_bit16(vec16 v, int n) {
+        return vtstq_u16(v, vdupq_n_u16(static_cast<std::uint16_t>(1u << n)));
+    }
     static vec16 equal16(vec16 a, vec16 b) { return vceqq_u16(a, b); }
     static std::uint32_t group_bits16(vec16 a, vec16 b) {
         static constexpr std::uint16_t weights[2][8] = {{1, 2, 4, 8, 16, 32, 64, 128},
@@ -54,6 +100,28 @@ struct Neon {
                              vld1q_u16(weight));
         };
         return vaddvq_u16(vorrq_u16(bit(a, weights[0]), bit(b, weights[1])));
+    }
+    // A step's 48 tie and 48 odd-d flags, six 16-bit vectors of each (whose
+    // lanes are all ones or all zeros), at once: narrowed to bytes, each
+    // byte kept as its bit's weight, then three rounds of pairwise adds
+    // leave each group of eight samples in one byte.
+    static void step_bits16(const vec16 (&is_tie)[6], const vec16 (&odd_d)[6],
+                            std::uint64_t &tie_bits, std::uint64_t &odd_bits) {
+        static constexpr std::uint8_t weights[16] = {1, 2, 4, 8, 16, 32, 64, 128,
+                                                     1, 2, 4, 8, 16, 32, 64, 128};
+        const uint8x16_t weight = vld1q_u8(weights);
+        auto bytes = [&](vec16 a, vec16 b) {
+            return vandq_u8(vuzp1q_u8(vreinterpretq_u8_u16(a), vreinterpretq_u8_u16(b)), weight);
+        };
+        const uint8x16_t both =
+            vpaddq_u8(vpaddq_u8(vpaddq_u8(bytes(is_tie[0], is_tie[1]), bytes(is_tie[2], is_tie[3])),
+                                vpaddq_u8(bytes(is_tie[4], is_tie[5]), bytes(odd_d[0], odd_d[1]))),
+                      vpaddq_u8(vpaddq_u8(bytes(odd_d[2], odd_d[3]), bytes(odd_d[4], odd_d[5])),
+                                vdupq_n_u8(0)));
+        const std::uint64_t low = vgetq_lane_u64(vreinterpretq_u64_u8(both), 0);
+        const std::uint64_t high = vgetq_lane_u64(vreinterpretq_u64_u8(both), 1);
+        tie_bits = low & 0xffffffffffff;
+        odd_bits = low >> 48 | (high & 0xffffffff) << 16;
     }
     static vec order(vec v) { return v; }
     static std::uint32_t unorder(std::uint32_t v) { return v; }

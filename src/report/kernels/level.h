@@ -33,12 +33,10 @@ struct RunPlan {
     unsigned parity;            // bit c: channel c's m is odd at the start
 };
 
-// What a run adds to m, per channel, in parts: with x = high * 2^16 + low,
-// d sums to high_sum * 2^(16 - j) + (low_sum >> j), and odd_ties more where
-// ties met an odd m.
+// What a run adds to m, per channel: the sum of d, and one for every tie
+// that met an odd m.
 struct RunTotals {
-    std::uint64_t high_sum[3];
-    std::uint64_t low_sum[3];
+    std::uint64_t d_sum[3];
     std::uint64_t odd_ties[3];
 };
 
@@ -48,8 +46,8 @@ struct LevelKernels {
     // max, and the other figures are then of no use.
     void (*narrow)(const pixel *pixels, std::size_t count, ChannelTotals &totals);
     // min, max and sum of a run of count pixels (a whole number of steps, at
-    // most run_pixels), and its square sums' parts. A sample of 2^16 or more
-    // shows in max, and the parts are then of no use.
+    // most run_pixels), and what its squares add to m. A sample of 2^16 or
+    // more shows in max, and the rest is then of no use.
     void (*run)(const pixel *pixels, std::size_t count, const RunPlan &plan,
                 ChannelTotals &totals, RunTotals &parts);
 };

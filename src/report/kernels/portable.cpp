@@ -9,6 +9,7 @@ namespace {
 struct Portable {
     static constexpr std::size_t lanes = 4;
     using vec = std::uint32_t __attribute__((vector_size(16)));
+    static constexpr bool one_pass = false;
 
     static vec load(const std::uint32_t *p) {
         vec v;
@@ -45,6 +46,7 @@ struct Portable {
     static vec16 mul16(vec16 a, vec16 b) { return a * b; }
     static vec16 add16(vec16 a, vec16 b) { return a + b; }
     static vec16 shift_left16(vec16 v, int n) { return v << n; }
+    static vec16 test_bit16(vec16 v, int n) { return v << (15 - n); }
     static vec16 equal16(vec16 a, vec16 b) { return reinterpret_cast<vec16>(a == b); }
     static std::uint32_t group_bits16(vec16 a, vec16 b) {
         std::uint32_t bits = 0;

@@ -20,8 +20,13 @@
 //   square_parts(v, low, high): v*v = high * 2^16 + low, for v below 2^16;
 //   on vectors of 16-bit lanes (vec16): narrow16(a, b), the lanes of a and
 //   b below 2^16; splat16, add16, mul16 (the low 16 bits of the product),
-//   shift_left16, equal16, and group_bits16,
+//   shift_left16, equal16, test_bit16(v, n) (the lanes' top bits tell
+//   whether bit n is set), and group_bits16,
 //   the top bits in the order of group_bits, of the vectors narrow16 made;
+//   one_pass: whether min, max and sum and the sums of d fit the vector
+//   registers at once; optionally step_bits16, a step's flags in 16-bit
+//   lanes as two words at once;
+//   optionally DSums, its own way of keeping the sums of d (see SplitSums).
 #pragma once
 
 #include <cstddef>
@@ -31,6 +36,59 @@
 #include "level.h"
 
 namespace pixtally::kernels {
+
+// How each square moves m: by x itself below 2^53 (exact); by x / u rounded
+// half down past it, which with no ties (even j, in every lane) is x / u
+// rounded to nearest (even); or in general (odd).
+enum class Rounding { exact, even, odd };
+
+// The lanes' sums of d kept as the squares' high and low 16 bits apart, in
+// 32-bit lanes: x + h = high * 2^16 + (low + h), and j <= 16, so
+// d = high * 2^(16 - j) + ((low + h) >> j), and the low parts summed
+// without their last j bits are shifted at the end.
+template <class V> struct SplitSums {
+    using vec = typename V::vec;
+    struct Constants {
+        vec h, m;
+    };
+    vec high = V::zero(), low = V::zero();
+
+    static Constants constants(const std::uint32_t (&unit_bits)[V::lanes]) {
+        std::uint32_t h[V::lanes], m[V::lanes];
+        for (std::size_t i = 0; i < V::lanes; ++i) {
+            m[i] = (std::uint32_t{1} << unit_bits[i]) - 1;
+            h[i] = m[i] / 2;
+        }
+        return {V::load(h), V::load(m)};
+    }
+    template <Rounding rounding> void add(vec v, const Constants &k) {
+        vec x_low, x_high;
+        V::square_parts(v, x_low, x_high);
+        high = V::add(high, x_high);
+        if constexpr (rounding == Rounding::exact)
+            low = V::add(low, x_low);
+        else
+            low = V::add(low, V::and_not(k.m, V::add(x_low, k.h)));
+    }
+    void totals(const std::uint32_t (&unit_bits)[V::lanes],
+                std::uint64_t (&d)[V::lanes]) const {
+        std::uint32_t highs[V::lanes], lows[V::lanes];
+        V::store(highs, high);
+        V::store(lows, low);
+        for (std::size_t i = 0; i < V::lanes; ++i)
+            d[i] = (std::uint64_t{highs[i]} << (16 - unit_bits[i])) + (lows[i] >> unit_bits[i]);
+    }
+};
+
+// A level may keep its sums of d its own way (V::DSums), or split.
+template <class V> struct DSumsOf {
+    using type = SplitSums<V>;
+};
+template <class V>
+    requires requires { typename V::DSums; }
+struct DSumsOf<V> {
+    using type = typename V::DSums;
+};
 
 template <class V> struct VectorLoops {
     using vec = typename V::vec;
@@ -102,11 +160,19 @@ template <class V> struct VectorLoops {
         return reinterpret_cast<const std::uint32_t *>(pixels);
     }
 
+    // Calls body(block) for every block of count pixels (a whole number of
+    // steps), a step's blocks unrolled: fewer loop instructions per block.
+    template <class Body>
+    static void for_each_block(const pixel *pixels, std::size_t count, Body &&body) {
+        const std::uint32_t *s = samples(pixels);
+        for (std::size_t step = 0; step < count / step_pixels; ++step, s += 3 * step_pixels)
+            unrolled<step_pixels / W>([&]<std::size_t b>() { body(s + 3 * W * b); });
+    }
+
     static void narrow(const pixel *pixels, std::size_t count, ChannelTotals &totals) {
         Extremes e0(0, totals), e1(1, totals), e2(2, totals);
         vec q0 = V::zero(), q1 = V::zero(), q2 = V::zero();
-        const std::uint32_t *s = samples(pixels);
-        for (std::size_t block = 0; block < count / W; ++block, s += 3 * W) {
+        for_each_block(pixels, count, [&](const std::uint32_t *s) {
             const vec v0 = V::load(s), v1 = V::load(s + W), v2 = V::load(s + 2 * W);
             e0.add(v0);
             e1.add(v1);
@@ -114,7 +180,7 @@ template <class V> struct VectorLoops {
             q0 = V::add(q0, V::square_narrow(v0));
             q1 = V::add(q1, V::square_narrow(v1));
             q2 = V::add(q2, V::square_narrow(v2));
-        }
+        });
         finish(e0, e1, e2, totals);
         fold(q0, q1, q2, [&](unsigned c, std::uint32_t v) { totals.sum_sq[c] += v; });
     }
@@ -122,12 +188,11 @@ template <class V> struct VectorLoops {
     // A run's first pass: min, max and sum.
     static void extremes(const pixel *pixels, std::size_t count, ChannelTotals &totals) {
         Extremes e0(0, totals), e1(1, totals), e2(2, totals);
-        const std::uint32_t *s = samples(pixels);
-        for (std::size_t block = 0; block < count / W; ++block, s += 3 * W) {
+        for_each_block(pixels, count, [&](const std::uint32_t *s) {
             e0.add(V::load(s));
             e1.add(V::load(s + W));
             e2.add(V::load(s + 2 * W));
-        }
+        });
         finish(e0, e1, e2, totals);
     }
 
@@ -176,150 +241,227 @@ template <class V> struct VectorLoops {
         }
     };
 
-    // Below 2^53 (exact) the squares' low parts need no rounding at all.
-    // Past it, where every j is even there are no ties; where j = 1 in
-    // every channel every d is even, so only the first tie can meet an odd
-    // m, and it is enough to know whether any sample was odd (first);
-    // otherwise the ties are scanned.
+    using Sums = typename DSumsOf<V>::type;
+    using vec16 = typename V::vec16;
+
+    template <std::size_t p, class T> static T &pick(T &a, T &b, T &c) {
+        if constexpr (p == 0)
+            return a;
+        else if constexpr (p == 1)
+            return b;
+        else
+            return c;
+    }
+
+    // Below 2^53 (exact) the squares move m by themselves. Past it, where
+    // every j is even there are no ties; where j = 1 in every channel every
+    // d is even, so only the first tie can meet an odd m, and it is enough
+    // to know whether any sample was odd (first); otherwise the ties are
+    // scanned.
     enum class Ties { exact, none, first, scan };
 
-    // A run's second pass: the squares' parts. x + h = high * 2^16 +
-    // (low + h), and j <= 16, so d = high * 2^(16 - j) + ((low + h) >> j):
-    // the low parts summed without their last j bits are shifted at the end.
-    template <Ties ties, bool uniform>
-    static void parts(const pixel *pixels, std::size_t count, const RunPlan &plan,
-                      RunTotals &totals) {
-        struct Lanes {
-            vec h, m, high = V::zero(), low = V::zero(), odd = V::zero();
-        };
-        std::uint32_t half_less_one[3], mask[3];
-        for (unsigned c = 0; c < 3; ++c) {
-            const std::uint32_t j = plan.unit_bits[c];
-            mask[c] = (std::uint32_t{1} << j) - 1;
-            half_less_one[c] = j == 0 ? 0 : mask[c] / 2;
-        }
-        Lanes l0{per_lane(0, half_less_one), per_lane(0, mask)},
-            l1{per_lane(1, half_less_one), per_lane(1, mask)},
-            l2{per_lane(2, half_less_one), per_lane(2, mask)};
-        auto add = [&](Lanes &l, const Lanes &constants, vec v) {
-            vec x_low, x_high;
-            V::square_parts(v, x_low, x_high);
-            l.high = V::add(l.high, x_high);
-            if constexpr (ties == Ties::exact)
-                l.low = V::add(l.low, x_low);
-            else
-                l.low = V::add(l.low, V::and_not(constants.m, V::add(x_low, constants.h)));
-            if constexpr (ties == Ties::first)
-                l.odd = V::bit_or(l.odd, x_low);
-        };
-        const std::uint32_t *s = samples(pixels);
-        for (std::size_t block = 0; block < count / W; ++block, s += 3 * W) {
-            add(l0, l0, V::load(s));
-            add(l1, uniform ? l0 : l1, V::load(s + W));
-            add(l2, uniform ? l0 : l2, V::load(s + 2 * W));
-        }
-        fold(l0.high, l1.high, l2.high,
-             [&](unsigned c, std::uint32_t v) { totals.high_sum[c] += v; });
-        fold(l0.low, l1.low, l2.low, [&](unsigned c, std::uint32_t v) { totals.low_sum[c] += v; });
-        if constexpr (ties == Ties::first) {
-            unsigned odd = 0;
-            fold(l0.odd, l1.odd, l2.odd, [&](unsigned c, std::uint32_t v) { odd |= (v & 1) << c; });
-            for (unsigned c = 0; c < 3; ++c)
-                totals.odd_ties[c] += (plan.parity & odd) >> c & 1;
+    // The bits of a group of four vectors that hold samples: all, or those
+    // of the first two.
+    template <bool whole> static constexpr std::uint32_t group_mask() {
+        return whole ? ~std::uint32_t{0} : (std::uint32_t{1} << (2 * W)) - 1;
+    }
+
+    // The top bits of a step's flags in 16-bit lanes, two vectors' worth
+    // each, in sample order: the level's own way where it has one.
+    template <std::size_t n>
+    static void step_bits16(const vec16 (&is_tie)[n], const vec16 (&odd_d)[n],
+                            std::uint64_t &tie_bits, std::uint64_t &odd_bits) {
+        if constexpr (requires { V::step_bits16(is_tie, odd_d, tie_bits, odd_bits); }) {
+            V::step_bits16(is_tie, odd_d, tie_bits, odd_bits);
+        } else {
+            unrolled<(n + 1) / 2>([&]<std::size_t g>() {
+                constexpr bool whole = 2 * g + 1 < n;
+                constexpr std::size_t second = whole ? 2 * g + 1 : 2 * g;
+                tie_bits |= std::uint64_t{V::group_bits16(is_tie[2 * g], is_tie[second]) &
+                                          group_mask<whole>()}
+                            << (4 * W * g);
+                odd_bits |= std::uint64_t{V::group_bits16(odd_d[2 * g], odd_d[second]) &
+                                          group_mask<whole>()}
+                            << (4 * W * g);
+            });
         }
     }
 
-    // A run's third pass, where the ties are scanned: which samples are
-    // ties, and which have an odd d, four vectors' flags at a time. A tie has
-    // the low j bits of x at 1000...0, and d is odd where bit j of x + h is
-    // set. Where every channel is in the same binade (uniform), the flags
-    // come from the squares' low 16 bits, two vectors in one; elsewhere each
-    // lane compares with its own channel's unit.
-    template <bool uniform>
-    static void scan_ties(const pixel *pixels, std::size_t count, const RunPlan &plan,
-                          RunTotals &totals) {
+    // The state of one run: each figure per lane, for the three p of a
+    // block, and the constants of its rounding.
+    template <Ties ties, bool uniform> struct Run {
+        static constexpr Rounding rounding = ties == Ties::exact ? Rounding::exact
+                                             : ties == Ties::none && uniform ? Rounding::even
+                                                                             : Rounding::odd;
+        const RunPlan &plan;
+        std::uint32_t unit_bits[3][W];
+        Extremes e0, e1, e2;
+        typename Sums::Constants k0, k1, k2;
+        Sums q0, q1, q2;
+        vec odd0 = V::zero(), odd1 = V::zero(), odd2 = V::zero();
         TieScan<uniform> scan;
-        for (unsigned c = 0; c < 3; ++c)
-            if (plan.unit_bits[c] % 2 == 1)
-                scan.channels |= TieScan<uniform>::channel_bits(c);
-        scan.parity = plan.parity & 7;
-        const int j = static_cast<int>(plan.unit_bits[0]);
-        using vec16 = typename V::vec16;
-        const vec16 tie16 = V::splat16(0x8000);
-        const vec16 h16 = V::splat16(static_cast<std::uint16_t>(j == 0 ? 0 : (1 << (j - 1)) - 1));
-        auto uniform_flags = [&](vec a, vec b, vec16 &is_tie, vec16 &odd_d) {
+        // The flags where the channels share their unit: from the squares'
+        // low 16 bits, a tie has the low j bits at 1000...0, and d is odd
+        // where bit j of x + h is set.
+        int j = 0;
+        vec16 tie16, h16;
+        // Where they do not, each lane compares with its own unit.
+        vec h[3], m[3], t[3], u[3];
+
+        Run(const RunPlan &run_plan, const ChannelTotals &totals)
+            : plan(run_plan), e0(0, totals), e1(1, totals), e2(2, totals) {
+            for (std::size_t p = 0; p < 3; ++p)
+                for (std::size_t i = 0; i < W; ++i)
+                    unit_bits[p][i] = plan.unit_bits[channel(p, i)];
+            k0 = Sums::constants(unit_bits[0]);
+            k1 = Sums::constants(unit_bits[1]);
+            k2 = Sums::constants(unit_bits[2]);
+            if constexpr (ties != Ties::scan)
+                return;
+            for (unsigned c = 0; c < 3; ++c)
+                if (plan.unit_bits[c] % 2 == 1)
+                    scan.channels |= TieScan<uniform>::channel_bits(c);
+            scan.parity = plan.parity & 7;
+            j = static_cast<int>(plan.unit_bits[0]);
+            tie16 = V::splat16(0x8000);
+            h16 = V::splat16(static_cast<std::uint16_t>(j == 0 ? 0 : (1 << (j - 1)) - 1));
+            std::uint32_t half_less_one[3], mask[3], tie[3], unit[3];
+            for (unsigned c = 0; c < 3; ++c) {
+                const std::uint32_t jc = plan.unit_bits[c];
+                unit[c] = std::uint32_t{1} << jc;
+                mask[c] = unit[c] - 1;
+                half_less_one[c] = mask[c] / 2;
+                tie[c] = jc % 2 == 1 ? unit[c] / 2 : ~std::uint32_t{0};
+            }
+            for (std::size_t p = 0; p < 3; ++p) {
+                h[p] = per_lane(p, half_less_one);
+                m[p] = per_lane(p, mask);
+                t[p] = per_lane(p, tie);
+                u[p] = per_lane(p, unit);
+            }
+        }
+
+        template <std::size_t p> void add_extremes(vec v) { pick<p>(e0, e1, e2).add(v); }
+
+        template <std::size_t p> void add_squares(vec v) {
+            pick<p>(q0, q1, q2).template add<rounding>(v, uniform ? k0 : pick<p>(k0, k1, k2));
+            if constexpr (ties == Ties::first) {
+                vec &odd = pick<p>(odd0, odd1, odd2);
+                odd = V::bit_or(odd, v);
+            }
+        }
+
+        void flags16(vec a, vec b, vec16 &is_tie, vec16 &odd_d) const {
             const vec16 v16 = V::narrow16(a, b);
             const vec16 x16 = V::mul16(v16, v16);
             is_tie = V::equal16(V::shift_left16(x16, 16 - j), tie16);
-            odd_d = V::shift_left16(V::add16(x16, h16), 15 - j);
-        };
-        std::uint32_t half_less_one[3], mask[3], tie[3], unit[3];
-        for (unsigned c = 0; c < 3; ++c) {
-            const std::uint32_t jc = plan.unit_bits[c];
-            unit[c] = std::uint32_t{1} << jc;
-            mask[c] = unit[c] - 1;
-            half_less_one[c] = jc == 0 ? 0 : unit[c] / 2 - 1;
-            tie[c] = jc % 2 == 1 ? unit[c] / 2 : ~std::uint32_t{0};
+            odd_d = V::test_bit16(V::add16(x16, h16), j);
         }
-        auto lane_flags = [&]<std::size_t k>(vec v, vec &is_tie, vec &odd_d) {
+
+        template <std::size_t p> void lane_flags(vec v, vec &is_tie, vec &odd_d) const {
             vec x_low, x_high;
             V::square_parts(v, x_low, x_high);
-            const vec w = V::add(x_low, per_lane(k % 3, half_less_one));
-            is_tie = V::equal(V::bit_and(x_low, per_lane(k % 3, mask)), per_lane(k % 3, tie));
-            odd_d = V::equal(V::bit_and(w, per_lane(k % 3, unit)), per_lane(k % 3, unit));
-        };
-        constexpr std::size_t groups = (step_vectors + 3) / 4;
-        const std::uint32_t *s = samples(pixels);
-        for (std::size_t step = 0; step < count / step_pixels; ++step, s += 3 * step_pixels) {
+            const vec w = V::add(x_low, h[p]);
+            is_tie = V::equal(V::bit_and(x_low, m[p]), t[p]);
+            odd_d = V::equal(V::bit_and(w, u[p]), u[p]);
+        }
+
+        // The flags of a step, and the scan. Where the channels share their
+        // unit the step's flags come from its samples in 16-bit lanes, two
+        // vectors in one; else four vectors at a time, the last group of a
+        // step perhaps of two only.
+        void scan_step(const std::uint32_t *s) {
             std::uint64_t tie_bits = 0, odd_bits = 0;
-            unrolled<groups>([&]<std::size_t g>() {
-                constexpr std::size_t first = 4 * g;
-                // The last group of a step may hold two vectors only.
-                constexpr bool whole = first + 2 < step_vectors;
-                const vec v0 = V::load(s + W * first), v1 = V::load(s + W * (first + 1));
-                const vec v2 = whole ? V::load(s + W * (first + 2)) : v0;
-                const vec v3 = whole ? V::load(s + W * (first + 3)) : v1;
-                std::uint32_t tie_group, odd_group;
-                if constexpr (uniform) {
-                    vec16 t01, o01, t23, o23;
-                    uniform_flags(v0, v1, t01, o01);
-                    uniform_flags(v2, v3, t23, o23);
-                    tie_group = V::group_bits16(t01, t23);
-                    odd_group = V::group_bits16(o01, o23);
-                } else {
+            if constexpr (uniform) {
+                constexpr std::size_t n = step_vectors / 2;
+                vec16 is_tie[n], odd_d[n];
+                unrolled<n>([&]<std::size_t i>() {
+                    flags16(V::load(s + 2 * W * i), V::load(s + 2 * W * i + W), is_tie[i],
+                            odd_d[i]);
+                });
+                step_bits16(is_tie, odd_d, tie_bits, odd_bits);
+            } else {
+                unrolled<(step_vectors + 3) / 4>([&]<std::size_t g>() {
+                    constexpr std::size_t first = 4 * g;
+                    constexpr bool whole = first + 2 < step_vectors;
+                    const vec v0 = V::load(s + W * first), v1 = V::load(s + W * (first + 1));
+                    const vec v2 = whole ? V::load(s + W * (first + 2)) : v0;
+                    const vec v3 = whole ? V::load(s + W * (first + 3)) : v1;
                     vec t0, t1, t2, t3, o0, o1, o2, o3;
-                    lane_flags.template operator()<first>(v0, t0, o0);
-                    lane_flags.template operator()<first + 1>(v1, t1, o1);
-                    lane_flags.template operator()<first + 2>(v2, t2, o2);
-                    lane_flags.template operator()<first + 3>(v3, t3, o3);
-                    tie_group = V::group_bits(t0, t1, t2, t3);
-                    odd_group = V::group_bits(o0, o1, o2, o3);
-                }
-                if constexpr (!whole) {
-                    tie_group &= (std::uint32_t{1} << (2 * W)) - 1;
-                    odd_group &= (std::uint32_t{1} << (2 * W)) - 1;
-                }
-                tie_bits |= std::uint64_t{tie_group} << (W * first);
-                odd_bits |= std::uint64_t{odd_group} << (W * first);
-            });
+                    lane_flags<first % 3>(v0, t0, o0);
+                    lane_flags<(first + 1) % 3>(v1, t1, o1);
+                    lane_flags<(first + 2) % 3>(v2, t2, o2);
+                    lane_flags<(first + 3) % 3>(v3, t3, o3);
+                    tie_bits |= std::uint64_t{V::group_bits(t0, t1, t2, t3) & group_mask<whole>()}
+                                << (W * first);
+                    odd_bits |= std::uint64_t{V::group_bits(o0, o1, o2, o3) & group_mask<whole>()}
+                                << (W * first);
+                });
+            }
             scan.step(tie_bits, odd_bits);
         }
-        totals.odd_ties[0] += scan.odd_ties0;
-        totals.odd_ties[1] += scan.odd_ties1;
-        totals.odd_ties[2] += scan.odd_ties2;
-    }
 
+        void finish(ChannelTotals &totals, RunTotals &run_totals) const {
+            VectorLoops::finish(e0, e1, e2, totals);
+            const Sums *const q[3] = {&q0, &q1, &q2};
+            for (std::size_t p = 0; p < 3; ++p) {
+                std::uint64_t lanes[W];
+                q[p]->totals(unit_bits[p], lanes);
+                for (std::size_t i = 0; i < W; ++i)
+                    run_totals.d_sum[channel(p, i)] += lanes[i];
+            }
+            if constexpr (ties == Ties::first) {
+                unsigned odd = 0;
+                fold(odd0, odd1, odd2,
+                     [&](unsigned c, std::uint32_t v) { odd |= (v & 1) << c; });
+                for (unsigned c = 0; c < 3; ++c)
+                    run_totals.odd_ties[c] += (plan.parity & odd) >> c & 1;
+            }
+            run_totals.odd_ties[0] += scan.odd_ties0;
+            run_totals.odd_ties[1] += scan.odd_ties1;
+            run_totals.odd_ties[2] += scan.odd_ties2;
+        }
+    };
+
+    // A run in up to three passes over pixels that stay in the cache, each
+    // with few enough figures to stay in the vector registers: min, max and
+    // sum; the sums of d (both in one pass where the level has the
+    // registers, V::one_pass); and where ties are scanned, the flags and the
+    // scan.
     template <Ties ties, bool uniform>
     static void run_in(const pixel *pixels, std::size_t count, const RunPlan &plan,
                        ChannelTotals &totals, RunTotals &run_totals) {
-        extremes(pixels, count, totals);
-        parts<ties, uniform>(pixels, count, plan, run_totals);
-        if constexpr (ties == Ties::scan)
-            scan_ties<uniform>(pixels, count, plan, run_totals);
+        Run<ties, uniform> run(plan, totals);
+        if constexpr (V::one_pass) {
+            for_each_block(pixels, count, [&](const std::uint32_t *s) {
+                const vec v0 = V::load(s), v1 = V::load(s + W), v2 = V::load(s + 2 * W);
+                run.template add_extremes<0>(v0);
+                run.template add_extremes<1>(v1);
+                run.template add_extremes<2>(v2);
+                run.template add_squares<0>(v0);
+                run.template add_squares<1>(v1);
+                run.template add_squares<2>(v2);
+            });
+        } else {
+            for_each_block(pixels, count, [&](const std::uint32_t *s) {
+                run.template add_extremes<0>(V::load(s));
+                run.template add_extremes<1>(V::load(s + W));
+                run.template add_extremes<2>(V::load(s + 2 * W));
+            });
+            for_each_block(pixels, count, [&](const std::uint32_t *s) {
+                run.template add_squares<0>(V::load(s));
+                run.template add_squares<1>(V::load(s + W));
+                run.template add_squares<2>(V::load(s + 2 * W));
+            });
+        }
+        if constexpr (ties == Ties::scan) {
+            const std::uint32_t *s = samples(pixels);
+            for (std::size_t step = 0; step < count / step_pixels; ++step, s += 3 * step_pixels)
+                run.scan_step(s);
+        }
+        run.finish(totals, run_totals);
     }
 
-    // A run in up to three passes, each with few enough figures to stay in
-    // the vector registers; the run is short enough to stay in the cache.
     static void run(const pixel *pixels, std::size_t count, const RunPlan &plan,
                     ChannelTotals &totals, RunTotals &run_totals) {
         const std::uint32_t(&j)[3] = plan.unit_bits;

@@ -12,6 +12,7 @@ namespace pixtally::kernels {
 template <bool sse41> struct X86x128 {
     static constexpr std::size_t lanes = 4;
     using vec = __m128i;
+    static constexpr bool one_pass = false;
 
     static vec load(const std::uint32_t *p) {
         return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
@@ -49,6 +50,7 @@ template <bool sse41> struct X86x128 {
     static vec16 mul16(vec16 a, vec16 b) { return _mm_mullo_epi16(a, b); }
     static vec16 add16(vec16 a, vec16 b) { return _mm_add_epi16(a, b); }
     static vec16 shift_left16(vec16 v, int n) { return _mm_sll_epi16(v, _mm_cvtsi32_si128(n)); }
+    static vec16 test_bit16(vec16 v, int n) { return shift_left16(v, 15 - n); }
     static vec16 equal16(vec16 a, vec16 b) { return _mm_cmpeq_epi16(a, b); }
     static std::uint32_t group_bits16(vec16 a, vec16 b) {
         return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(a, b)));

@@ -10,6 +10,7 @@ namespace {
 struct Avx2 {
     static constexpr std::size_t lanes = 8;
     using vec = __m256i;
+    static constexpr bool one_pass = false;
 
     static vec load(const std::uint32_t *p) {
         return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
@@ -41,6 +42,7 @@ struct Avx2 {
     static vec16 mul16(vec16 a, vec16 b) { return _mm256_mullo_epi16(a, b); }
     static vec16 add16(vec16 a, vec16 b) { return _mm256_add_epi16(a, b); }
     static vec16 shift_left16(vec16 v, int n) { return _mm256_sll_epi16(v, _mm_cvtsi32_si128(n)); }
+    static vec16 test_bit16(vec16 v, int n) { return shift_left16(v, 15 - n); }
     static vec16 equal16(vec16 a, vec16 b) { return _mm256_cmpeq_epi16(a, b); }
     static std::uint32_t group_bits16(vec16 a, vec16 b) {
         const vec bytes = _mm256_packs_epi16(a, b);
