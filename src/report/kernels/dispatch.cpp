@@ -3,7 +3,7 @@
 // runs is chosen, the same way on every system (no loader feature such as
 // ifunc is needed):
 //
-//   x86-64   AVX2 (with POPCNT, and the system saving the 256-bit
+//   x86-64   AVX2 (with BMI1 and POPCNT, and the system saving the 256-bit
 //            registers), else SSE4.1 with POPCNT, else the SSE2 baseline
 //            that every x86-64 processor has;
 //   aarch64  the NEON baseline, which every aarch64 processor has;
@@ -42,7 +42,8 @@ bool processor_runs(Level level) {
     case Level::sse41:
         return __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("popcnt");
     case Level::avx2:
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+               __builtin_cpu_supports("popcnt");
     default:
         return true;
     }

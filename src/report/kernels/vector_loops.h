@@ -24,7 +24,8 @@
 //   whether bit n is set), and group_bits16,
 //   the top bits in the order of group_bits, of the vectors narrow16 made;
 //   one_pass: whether min, max and sum and the sums of d fit the vector
-//   registers at once; optionally step_bits16, a step's flags in 16-bit
+//   registers at once; narrow_unroll: how many blocks a turn of the narrow
+//   loop takes; optionally step_bits16, a step's flags in 16-bit
 //   lanes as two words at once;
 //   optionally DSums, its own way of keeping the sums of d (see SplitSums).
 #pragma once
@@ -161,18 +162,22 @@ template <class V> struct VectorLoops {
     }
 
     // Calls body(block) for every block of count pixels (a whole number of
-    // steps), a step's blocks unrolled: fewer loop instructions per block.
-    template <class Body>
+    // steps), unroll blocks to a turn of the loop. Whether more blocks to a
+    // turn pay (fewer loop instructions, more work side by side) or cost
+    // (values that no longer fit the registers) depends on the loop and the
+    // level.
+    template <std::size_t unroll, class Body>
     static void for_each_block(const pixel *pixels, std::size_t count, Body &&body) {
+        static_assert((step_pixels / W) % unroll == 0, "a step holds whole turns");
         const std::uint32_t *s = samples(pixels);
-        for (std::size_t step = 0; step < count / step_pixels; ++step, s += 3 * step_pixels)
-            unrolled<step_pixels / W>([&]<std::size_t b>() { body(s + 3 * W * b); });
+        for (std::size_t block = 0; block < count / W; block += unroll, s += 3 * W * unroll)
+            unrolled<unroll>([&]<std::size_t b>() { body(s + 3 * W * b); });
     }
 
     static void narrow(const pixel *pixels, std::size_t count, ChannelTotals &totals) {
         Extremes e0(0, totals), e1(1, totals), e2(2, totals);
         vec q0 = V::zero(), q1 = V::zero(), q2 = V::zero();
-        for_each_block(pixels, count, [&](const std::uint32_t *s) {
+        for_each_block<V::narrow_unroll>(pixels, count, [&](const std::uint32_t *s) {
             const vec v0 = V::load(s), v1 = V::load(s + W), v2 = V::load(s + 2 * W);
             e0.add(v0);
             e1.add(v1);
@@ -188,7 +193,7 @@ template <class V> struct VectorLoops {
     // A run's first pass: min, max and sum.
     static void extremes(const pixel *pixels, std::size_t count, ChannelTotals &totals) {
         Extremes e0(0, totals), e1(1, totals), e2(2, totals);
-        for_each_block(pixels, count, [&](const std::uint32_t *s) {
+        for_each_block<step_pixels / W>(pixels, count, [&](const std::uint32_t *s) {
             e0.add(V::load(s));
             e1.add(V::load(s + W));
             e2.add(V::load(s + 2 * W));
@@ -354,8 +359,15 @@ template <class V> struct VectorLoops {
         void flags16(vec a, vec b, vec16 &is_tie, vec16 &odd_d) const {
             const vec16 v16 = V::narrow16(a, b);
             const vec16 x16 = V::mul16(v16, v16);
-            is_tie = V::equal16(V::shift_left16(x16, 16 - j), tie16);
-            odd_d = V::test_bit16(V::add16(x16, h16), j);
+            if (j == 3) {
+                // At unit 8 a square is 0, 1 or 4 mod 8, so bit 2 alone marks
+                // a tie, and h = 3 carries into bit 3 from none of them.
+                is_tie = V::test_bit16(x16, 2);
+                odd_d = V::test_bit16(x16, 3);
+            } else {
+                is_tie = V::equal16(V::shift_left16(x16, 16 - j), tie16);
+                odd_d = V::test_bit16(V::add16(x16, h16), j);
+            }
         }
 
         template <std::size_t p> void lane_flags(vec v, vec &is_tie, vec &odd_d) const {
@@ -433,7 +445,7 @@ template <class V> struct VectorLoops {
                        ChannelTotals &totals, RunTotals &run_totals) {
         Run<ties, uniform> run(plan, totals);
         if constexpr (V::one_pass) {
-            for_each_block(pixels, count, [&](const std::uint32_t *s) {
+            for_each_block<step_pixels / W>(pixels, count, [&](const std::uint32_t *s) {
                 const vec v0 = V::load(s), v1 = V::load(s + W), v2 = V::load(s + 2 * W);
                 run.template add_extremes<0>(v0);
                 run.template add_extremes<1>(v1);
@@ -443,12 +455,12 @@ template <class V> struct VectorLoops {
                 run.template add_squares<2>(v2);
             });
         } else {
-            for_each_block(pixels, count, [&](const std::uint32_t *s) {
+            for_each_block<step_pixels / W>(pixels, count, [&](const std::uint32_t *s) {
                 run.template add_extremes<0>(V::load(s));
                 run.template add_extremes<1>(V::load(s + W));
                 run.template add_extremes<2>(V::load(s + 2 * W));
             });
-            for_each_block(pixels, count, [&](const std::uint32_t *s) {
+            for_each_block<step_pixels / W>(pixels, count, [&](const std::uint32_t *s) {
                 run.template add_squares<0>(V::load(s));
                 run.template add_squares<1>(V::load(s + W));
                 run.template add_squares<2>(V::load(s + 2 * W));

@@ -1,4 +1,5 @@
-// The AVX2 level (with POPCNT): 256-bit vectors. Built with -mavx2 -mpopcnt.
+// The AVX2 level (with BMI1 and POPCNT): 256-bit vectors. Built with -mavx2
+// -mbmi -mpopcnt.
 #include "vector_loops.h"
 
 #include <immintrin.h>
@@ -11,6 +12,7 @@ struct Avx2 {
     static constexpr std::size_t lanes = 8;
     using vec = __m256i;
     static constexpr bool one_pass = false;
+    static constexpr std::size_t narrow_unroll = 1;
 
     static vec load(const std::uint32_t *p) {
         return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
