@@ -11,10 +11,23 @@ _pixtally() {
         compopt -o filenames 2>/dev/null
         return
     fi
-    # Or it stands in the same word, after the f (-fx, -vfx).
+    # Or it stands in the same word, after the f (-fx, -vfx). The shell
+    # cannot quote or finish such a word as a file name, so it is done here:
+    # each name quoted as the shell would read it, a directory with its
+    # slash and no blank after it.
     if [[ $cur =~ ^(-[vVh]*f)(.+)$ ]]; then
+        local prefix=${BASH_REMATCH[1]} typed name
+        # What was typed, without the backslashes that quote it.
+        typed=$(sed 's/\\\(.\)/\1/g' <<<"${BASH_REMATCH[2]}")
         local IFS=$'\n'
-        COMPREPLY=($(compgen -P "${BASH_REMATCH[1]}" -f -- "${BASH_REMATCH[2]}"))
+        COMPREPLY=()
+        for name in $(compgen -f -- "$typed"); do
+            [[ -d $name ]] && name+=/
+            COMPREPLY+=("$prefix$(printf '%q' "$name")")
+        done
+        if [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == */ ]]; then
+            compopt -o nospace 2>/dev/null
+        fi
         return
     fi
     if [[ $cur == -* ]]; then
