@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <regex>
 #include <string>
 #include <sys/stat.h>
@@ -128,6 +129,20 @@ TEST(Output, AReportThatCannotBeWrittenIsAFailure) {
     const RunResult bad = run_pixtally({"-q"}, {.output_path = "/dev/full"});
     EXPECT_TRUE(bad.err.ends_with(full)) << bad.err;
     EXPECT_EQ(bad.status, 1);
+}
+
+// A pipe whose reader has gone ends the tool by SIGPIPE, as it ends cat:
+// pipelines rely on it. Where the caller ignores the signal, the write
+// fails, and that is said.
+TEST(Output, APipeWithoutReaderEndsTheRunBySigpipeUnlessIgnored) {
+    const std::string image = scratch_file("pipe.ppm", raw_640x480());
+    const RunResult killed = run_pixtally({"-vv", "-f", image}, {.output_to_gone_reader = true});
+    EXPECT_EQ(killed.signal, SIGPIPE);
+    EXPECT_EQ(killed.err, "");
+    const RunResult ignored = run_pixtally(
+        {"-vv", "-f", image}, {.output_to_gone_reader = true, .ignore_sigpipe = true});
+    EXPECT_EQ(ignored.err, "Failed to write output!\n: errno=32 (Broken pipe)\n");
+    EXPECT_EQ(ignored.status, 1);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "run_tool.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -122,6 +123,12 @@ RunResult run_program(const std::vector<std::string> &argv, const RunSetup &setu
             redirect(in_path, STDIN_FILENO, O_RDONLY);
         redirect(setup.output_path.empty() ? out_path : setup.output_path, STDOUT_FILENO,
                  O_WRONLY | O_CREAT | O_TRUNC);
+        int ends[2];
+        if (setup.output_to_gone_reader &&
+            (pipe(ends) != 0 || close(ends[0]) != 0 || dup2(ends[1], STDOUT_FILENO) < 0))
+            _exit(127);
+        if (setup.ignore_sigpipe)
+            signal(SIGPIPE, SIG_IGN); // kept across exec
         redirect(err_path, STDERR_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
         if (setup.as_nobody && geteuid() == 0 &&
             (setgroups(0, nullptr) != 0 || setgid(nobody().gid) != 0 || setuid(nobody().uid) != 0))

@@ -16,6 +16,8 @@ struct RunSetup {
     std::string input;        // what standard input holds
     bool close_input = false; // start with standard input closed
     std::string output_path;  // send standard output here instead
+    bool output_to_gone_reader = false; // standard output a pipe nobody reads
+    bool ignore_sigpipe = false;        // as a caller may have it
     bool as_nobody = false;   // when root, run a copy of pixtally as nobody
 };
 
