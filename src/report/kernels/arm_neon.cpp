@@ -16,6 +16,7 @@ struct WideSums {
         int32x4_t shift; // -j: a right shift
     };
     uint64x2_t low = vdupq_n_u64(0), high = vdupq_n_u64(0);
+    uint32x4_t turn = vdupq_n_u32(0); // the d of a turn, where they are small
 
     static Constants constants(const std::uint32_t (&unit_bits)[4]) {
         std::uint32_t h[4];
@@ -30,16 +31,25 @@ struct WideSums {
         low = vaddw_u32(low, vget_low_u32(d));
         high = vaddw_high_u32(high, d);
     }
-    template <Rounding rounding> void add(uint32x4_t v, const Constants &k) {
+    template <Rounding rounding, bool small> void add(uint32x4_t v, const Constants &k) {
         if constexpr (rounding == Rounding::exact) {
             low = vmlal_u32(low, vget_low_u32(v), vget_low_u32(v));
             high = vmlal_high_u32(high, v, v);
-        } else if constexpr (rounding == Rounding::even) {
-            // With no ties, half down and to nearest agree.
-            add_lanes(vrshlq_u32(vmulq_u32(v, v), k.shift));
-        } else {
-            add_lanes(vshlq_u32(vaddq_u32(vmulq_u32(v, v), k.h), k.shift));
+            return;
         }
+        // With no ties (even), half down and to nearest agree.
+        const uint32x4_t d = rounding == Rounding::even
+                                 ? vrshlq_u32(vmulq_u32(v, v), k.shift)
+                                 : vshlq_u32(vaddq_u32(vmulq_u32(v, v), k.h), k.shift);
+        if constexpr (small)
+            turn = vaddq_u32(turn, d);
+        else
+            add_lanes(d);
+    }
+    // A turn adds four d to each lane, each below 2^30 where they are small.
+    void end_turn() {
+        add_lanes(turn);
+        turn = vdupq_n_u32(0);
     }
     void totals(const std::uint32_t (&)[4], std::uint64_t (&d)[4]) const {
         vst1q_u64(d, low);
@@ -47,8 +57,36 @@ struct WideSums {
     }
 };
 
+// AArch64 has no scalar population count: a step's ties met with m odd are
+// counted a byte at a time in vectors, and added up at the end.
+struct ByteCounts {
+    uint16x8_t red_green = vdupq_n_u16(0); // red in the low half
+    uint16x4_t blue = vdup_n_u16(0);
+
+    static constexpr std::uint64_t channel_bits(unsigned c) {
+        std::uint64_t bits = 0;
+        for (unsigned s = c; s < 48; s += 3)
+            bits |= std::uint64_t{1} << s;
+        return bits;
+    }
+    void add(std::uint64_t met) {
+        static constexpr std::uint64_t masks[2] = {channel_bits(0), channel_bits(1)};
+        const uint8x16_t both = vreinterpretq_u8_u64(vdupq_n_u64(met));
+        red_green = vpadalq_u8(red_green,
+                               vcntq_u8(vandq_u8(both, vreinterpretq_u8_u64(vld1q_u64(masks)))));
+        blue = vpadal_u8(blue, vcnt_u8(vand_u8(vget_low_u8(both),
+                                               vcreate_u8(channel_bits(2)))));
+    }
+    std::uint64_t total(unsigned c) const {
+        return c == 0   ? vaddlv_u16(vget_low_u16(red_green))
+               : c == 1 ? vaddlv_u16(vget_high_u16(red_green))
+                        : vaddlv_u16(blue);
+    }
+};
+
 struct Neon {
     using DSums = WideSums;
+    using MetCounts = ByteCounts;
     static constexpr std::size_t lanes = 4;
     using vec = uint32x4_t;
     // Thirty-two registers hold a run's extremes and sums at once.

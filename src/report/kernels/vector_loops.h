@@ -27,7 +27,8 @@
 //   registers at once; narrow_unroll: how many blocks a turn of the narrow
 //   loop takes; optionally step_bits16, a step's flags in 16-bit
 //   lanes as two words at once;
-//   optionally DSums, its own way of keeping the sums of d (see SplitSums).
+//   optionally DSums, its own way of keeping the sums of d (see SplitSums),
+//   and MetCounts, its own way of counting the scan's ties by channel.
 #pragma once
 
 #include <cstddef>
@@ -62,7 +63,7 @@ template <class V> struct SplitSums {
         }
         return {V::load(h), V::load(m)};
     }
-    template <Rounding rounding> void add(vec v, const Constants &k) {
+    template <Rounding rounding, bool> void add(vec v, const Constants &k) {
         vec x_low, x_high;
         V::square_parts(v, x_low, x_high);
         high = V::add(high, x_high);
@@ -89,6 +90,17 @@ template <class V>
     requires requires { typename V::DSums; }
 struct DSumsOf<V> {
     using type = typename V::DSums;
+};
+
+// A level may count the scan's ties its own way (V::MetCounts), or as
+// scalars.
+template <class V, class Scalar> struct MetCountsOf {
+    using type = Scalar;
+};
+template <class V, class Scalar>
+    requires requires { typename V::MetCounts; }
+struct MetCountsOf<V, Scalar> {
+    using type = typename V::MetCounts;
 };
 
 template <class V> struct VectorLoops {
@@ -166,12 +178,19 @@ template <class V> struct VectorLoops {
     // turn pay (fewer loop instructions, more work side by side) or cost
     // (values that no longer fit the registers) depends on the loop and the
     // level.
-    template <std::size_t unroll, class Body>
-    static void for_each_block(const pixel *pixels, std::size_t count, Body &&body) {
+    template <std::size_t unroll, class Body, class AfterTurn>
+    static void for_each_block(const pixel *pixels, std::size_t count, Body &&body,
+                               AfterTurn &&after_turn) {
         static_assert((step_pixels / W) % unroll == 0, "a step holds whole turns");
         const std::uint32_t *s = samples(pixels);
-        for (std::size_t block = 0; block < count / W; block += unroll, s += 3 * W * unroll)
+        for (std::size_t block = 0; block < count / W; block += unroll, s += 3 * W * unroll) {
             unrolled<unroll>([&]<std::size_t b>() { body(s + 3 * W * b); });
+            after_turn();
+        }
+    }
+    template <std::size_t unroll, class Body>
+    static void for_each_block(const pixel *pixels, std::size_t count, Body &&body) {
+        for_each_block<unroll>(pixels, count, body, [] {});
     }
 
     static void narrow(const pixel *pixels, std::size_t count, ChannelTotals &totals) {
@@ -212,9 +231,19 @@ template <class V> struct VectorLoops {
     template <bool all_channels> struct TieScan {
         std::uint64_t channels = 0; // the samples of the channels scanned
         std::uint64_t parity = 0;   // bit c: channel c's m is odd
-        // Three counts, not an array, which the compiler would spill to
+        // The counts, the level's own way where it has one; else three
+        // scalars, not an array, which the compiler would spill to
         // vectorise.
-        std::uint64_t odd_ties0 = 0, odd_ties1 = 0, odd_ties2 = 0;
+        struct ScalarCounts {
+            std::uint64_t c0 = 0, c1 = 0, c2 = 0;
+            void add(std::uint64_t met) {
+                c0 += static_cast<unsigned>(__builtin_popcountll(met & channel_bits(0)));
+                c1 += static_cast<unsigned>(__builtin_popcountll(met & channel_bits(1)));
+                c2 += static_cast<unsigned>(__builtin_popcountll(met & channel_bits(2)));
+            }
+            std::uint64_t total(unsigned c) const { return c == 0 ? c0 : c == 1 ? c1 : c2; }
+        };
+        typename MetCountsOf<V, ScalarCounts>::type odd_ties;
 
         static constexpr std::uint64_t channel_bits(unsigned c) {
             std::uint64_t bits = 0;
@@ -238,10 +267,7 @@ template <class V> struct VectorLoops {
                 x ^= (x << shift) & keep;
                 keep &= keep << shift;
             }
-            const std::uint64_t met_odd = x & ties;
-            odd_ties0 += static_cast<unsigned>(__builtin_popcountll(met_odd & channel_bits(0)));
-            odd_ties1 += static_cast<unsigned>(__builtin_popcountll(met_odd & channel_bits(1)));
-            odd_ties2 += static_cast<unsigned>(__builtin_popcountll(met_odd & channel_bits(2)));
+            odd_ties.add(x & ties);
             parity = ((x & ~ties) >> 45) & 7;
         }
     };
@@ -295,9 +321,15 @@ template <class V> struct VectorLoops {
     // The state of one run: each figure per lane, for the three p of a
     // block, and the constants of its rounding.
     template <Ties ties, bool uniform> struct Run {
-        static constexpr Rounding rounding = ties == Ties::exact ? Rounding::exact
-                                             : ties == Ties::none && uniform ? Rounding::even
-                                                                             : Rounding::odd;
+        // At unit 2 (first) d = x >> 1 = (x - (x & 1)) / 2: the squares are
+        // summed whole, and their odd ones counted.
+        static constexpr Rounding rounding =
+            ties == Ties::exact || ties == Ties::first ? Rounding::exact
+            : ties == Ties::none && uniform            ? Rounding::even
+                                                       : Rounding::odd;
+        // Every d below 2^30 (j >= 2 in every lane): a step's four may share
+        // a 32-bit lane before they are widened.
+        static constexpr bool small_d = uniform && (ties == Ties::none || ties == Ties::scan);
         const RunPlan &plan;
         std::uint32_t unit_bits[3][W];
         Extremes e0, e1, e2;
@@ -349,10 +381,20 @@ template <class V> struct VectorLoops {
         template <std::size_t p> void add_extremes(vec v) { pick<p>(e0, e1, e2).add(v); }
 
         template <std::size_t p> void add_squares(vec v) {
-            pick<p>(q0, q1, q2).template add<rounding>(v, uniform ? k0 : pick<p>(k0, k1, k2));
+            pick<p>(q0, q1, q2).template add<rounding, small_d>(v,
+                                                                uniform ? k0 : pick<p>(k0, k1, k2));
             if constexpr (ties == Ties::first) {
                 vec &odd = pick<p>(odd0, odd1, odd2);
-                odd = V::bit_or(odd, v);
+                odd = V::add(odd, V::bit_and(v, V::splat(1)));
+            }
+        }
+
+        // Where the level's sums of d gather a turn's before widening them.
+        void end_turn() {
+            if constexpr (requires { q0.end_turn(); }) {
+                q0.end_turn();
+                q1.end_turn();
+                q2.end_turn();
             }
         }
 
@@ -416,22 +458,24 @@ template <class V> struct VectorLoops {
         void finish(ChannelTotals &totals, RunTotals &run_totals) const {
             VectorLoops::finish(e0, e1, e2, totals);
             const Sums *const q[3] = {&q0, &q1, &q2};
+            static constexpr std::uint32_t whole[W] = {}; // squares summed whole: j = 0
             for (std::size_t p = 0; p < 3; ++p) {
                 std::uint64_t lanes[W];
-                q[p]->totals(unit_bits[p], lanes);
+                q[p]->totals(rounding == Rounding::exact ? whole : unit_bits[p], lanes);
                 for (std::size_t i = 0; i < W; ++i)
                     run_totals.d_sum[channel(p, i)] += lanes[i];
             }
             if constexpr (ties == Ties::first) {
-                unsigned odd = 0;
-                fold(odd0, odd1, odd2,
-                     [&](unsigned c, std::uint32_t v) { odd |= (v & 1) << c; });
-                for (unsigned c = 0; c < 3; ++c)
-                    run_totals.odd_ties[c] += (plan.parity & odd) >> c & 1;
+                std::uint64_t odd[3] = {};
+                fold(odd0, odd1, odd2, [&](unsigned c, std::uint32_t n) { odd[c] += n; });
+                for (unsigned c = 0; c < 3; ++c) {
+                    run_totals.d_sum[c] = (run_totals.d_sum[c] - odd[c]) / 2;
+                    run_totals.odd_ties[c] += (plan.parity >> c & 1) != 0 && odd[c] != 0 ? 1 : 0;
+                }
             }
-            run_totals.odd_ties[0] += scan.odd_ties0;
-            run_totals.odd_ties[1] += scan.odd_ties1;
-            run_totals.odd_ties[2] += scan.odd_ties2;
+            if constexpr (ties == Ties::scan)
+                for (unsigned c = 0; c < 3; ++c)
+                    run_totals.odd_ties[c] += scan.odd_ties.total(c);
         }
     };
 
@@ -445,26 +489,32 @@ template <class V> struct VectorLoops {
                        ChannelTotals &totals, RunTotals &run_totals) {
         Run<ties, uniform> run(plan, totals);
         if constexpr (V::one_pass) {
-            for_each_block<step_pixels / W>(pixels, count, [&](const std::uint32_t *s) {
-                const vec v0 = V::load(s), v1 = V::load(s + W), v2 = V::load(s + 2 * W);
-                run.template add_extremes<0>(v0);
-                run.template add_extremes<1>(v1);
-                run.template add_extremes<2>(v2);
-                run.template add_squares<0>(v0);
-                run.template add_squares<1>(v1);
-                run.template add_squares<2>(v2);
-            });
+            for_each_block<step_pixels / W>(
+                pixels, count,
+                [&](const std::uint32_t *s) {
+                    const vec v0 = V::load(s), v1 = V::load(s + W), v2 = V::load(s + 2 * W);
+                    run.template add_extremes<0>(v0);
+                    run.template add_extremes<1>(v1);
+                    run.template add_extremes<2>(v2);
+                    run.template add_squares<0>(v0);
+                    run.template add_squares<1>(v1);
+                    run.template add_squares<2>(v2);
+                },
+                [&] { run.end_turn(); });
         } else {
             for_each_block<step_pixels / W>(pixels, count, [&](const std::uint32_t *s) {
                 run.template add_extremes<0>(V::load(s));
                 run.template add_extremes<1>(V::load(s + W));
                 run.template add_extremes<2>(V::load(s + 2 * W));
             });
-            for_each_block<step_pixels / W>(pixels, count, [&](const std::uint32_t *s) {
-                run.template add_squares<0>(V::load(s));
-                run.template add_squares<1>(V::load(s + W));
-                run.template add_squares<2>(V::load(s + 2 * W));
-            });
+            for_each_block<step_pixels / W>(
+                pixels, count,
+                [&](const std::uint32_t *s) {
+                    run.template add_squares<0>(V::load(s));
+                    run.template add_squares<1>(V::load(s + W));
+                    run.template add_squares<2>(V::load(s + 2 * W));
+                },
+                [&] { run.end_turn(); });
         }
         if constexpr (ties == Ties::scan) {
             const std::uint32_t *s = samples(pixels);
