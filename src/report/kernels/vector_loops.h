@@ -63,7 +63,9 @@ template <class V> struct SplitSums {
         }
         return {V::load(h), V::load(m)};
     }
-    template <Rounding rounding, bool> void add(vec v, const Constants &k) {
+    // Also gives the square's low 16 bits, which the ties' flags are read
+    // from.
+    template <Rounding rounding, bool> vec add(vec v, const Constants &k) {
         vec x_low, x_high;
         V::square_parts(v, x_low, x_high);
         high = V::add(high, x_high);
@@ -71,6 +73,7 @@ template <class V> struct SplitSums {
             low = V::add(low, x_low);
         else
             low = V::add(low, V::and_not(k.m, V::add(x_low, k.h)));
+        return x_low;
     }
     void totals(const std::uint32_t (&unit_bits)[V::lanes],
                 std::uint64_t (&d)[V::lanes]) const {
@@ -209,17 +212,6 @@ template <class V> struct VectorLoops {
         fold(q0, q1, q2, [&](unsigned c, std::uint32_t v) { totals.sum_sq[c] += v; });
     }
 
-    // A run's first pass: min, max and sum.
-    static void extremes(const pixel *pixels, std::size_t count, ChannelTotals &totals) {
-        Extremes e0(0, totals), e1(1, totals), e2(2, totals);
-        for_each_block<step_pixels / W>(pixels, count, [&](const std::uint32_t *s) {
-            e0.add(V::load(s));
-            e1.add(V::load(s + W));
-            e2.add(V::load(s + 2 * W));
-        });
-        finish(e0, e1, e2, totals);
-    }
-
     // The ties of one step that met an odd m, for the channels whose unit
     // has ties. Sample s of the step (bit s of its flag words) belongs to
     // channel s % 3. A tie meets an odd m when the samples of its channel
@@ -285,10 +277,10 @@ template <class V> struct VectorLoops {
     }
 
     // Below 2^53 (exact) the squares move m by themselves. Past it, where
-    // every j is even there are no ties; where j = 1 in every channel every
-    // d is even, so only the first tie can meet an odd m, and it is enough
-    // to know whether any sample was odd (first); otherwise the ties are
-    // scanned.
+    // every j is even there are no ties; where j = 1 in every channel (first)
+    // the ties are the odd squares and every d is even, so only the first
+    // tie can meet an odd m, and counting the odd samples is enough;
+    // otherwise the ties are scanned.
     enum class Ties { exact, none, first, scan };
 
     // The bits of a group of four vectors that hold samples: all, or those
@@ -380,13 +372,13 @@ template <class V> struct VectorLoops {
 
         template <std::size_t p> void add_extremes(vec v) { pick<p>(e0, e1, e2).add(v); }
 
-        template <std::size_t p> void add_squares(vec v) {
-            pick<p>(q0, q1, q2).template add<rounding, small_d>(v,
-                                                                uniform ? k0 : pick<p>(k0, k1, k2));
+        template <std::size_t p> auto add_squares(vec v) {
             if constexpr (ties == Ties::first) {
                 vec &odd = pick<p>(odd0, odd1, odd2);
                 odd = V::add(odd, V::bit_and(v, V::splat(1)));
             }
+            return pick<p>(q0, q1, q2).template add<rounding, small_d>(
+                v, uniform ? k0 : pick<p>(k0, k1, k2));
         }
 
         // Where the level's sums of d gather a turn's before widening them.
@@ -400,7 +392,10 @@ template <class V> struct VectorLoops {
 
         void flags16(vec a, vec b, vec16 &is_tie, vec16 &odd_d) const {
             const vec16 v16 = V::narrow16(a, b);
-            const vec16 x16 = V::mul16(v16, v16);
+            square_flags16(V::mul16(v16, v16), is_tie, odd_d);
+        }
+
+        void square_flags16(vec16 x16, vec16 &is_tie, vec16 &odd_d) const {
             if (j == 3) {
                 // At unit 8 a square is 0, 1 or 4 mod 8, so bit 2 alone marks
                 // a tie, and h = 3 carries into bit 3 from none of them.
@@ -455,6 +450,21 @@ template <class V> struct VectorLoops {
             scan.step(tie_bits, odd_bits);
         }
 
+        // A step's sums of d and, from the squares' low parts they leave,
+        // its flags and the scan; where the channels share their unit.
+        void sums_and_scan_step(const std::uint32_t *s) {
+            constexpr std::size_t n = step_vectors / 2;
+            vec16 is_tie[n], odd_d[n];
+            unrolled<n>([&]<std::size_t i>() {
+                const vec x_low_a = add_squares<(2 * i) % 3>(V::load(s + 2 * W * i));
+                const vec x_low_b = add_squares<(2 * i + 1) % 3>(V::load(s + 2 * W * i + W));
+                square_flags16(V::narrow16(x_low_a, x_low_b), is_tie[i], odd_d[i]);
+            });
+            std::uint64_t tie_bits = 0, odd_bits = 0;
+            step_bits16(is_tie, odd_d, tie_bits, odd_bits);
+            scan.step(tie_bits, odd_bits);
+        }
+
         void finish(ChannelTotals &totals, RunTotals &run_totals) const {
             VectorLoops::finish(e0, e1, e2, totals);
             const Sums *const q[3] = {&q0, &q1, &q2};
@@ -501,6 +511,17 @@ template <class V> struct VectorLoops {
                     run.template add_squares<2>(v2);
                 },
                 [&] { run.end_turn(); });
+        } else if constexpr (ties == Ties::scan && uniform) {
+            for_each_block<step_pixels / W>(pixels, count, [&](const std::uint32_t *s) {
+                run.template add_extremes<0>(V::load(s));
+                run.template add_extremes<1>(V::load(s + W));
+                run.template add_extremes<2>(V::load(s + 2 * W));
+            });
+            const std::uint32_t *s = samples(pixels);
+            for (std::size_t step = 0; step < count / step_pixels; ++step, s += 3 * step_pixels)
+                run.sums_and_scan_step(s);
+            run.finish(totals, run_totals);
+            return;
         } else {
             for_each_block<step_pixels / W>(pixels, count, [&](const std::uint32_t *s) {
                 run.template add_extremes<0>(V::load(s));
