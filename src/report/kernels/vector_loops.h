@@ -19,7 +19,8 @@
 //   square_narrow(v): v*v, for v below 2^15;
 //   square_parts(v, low, high): v*v = high * 2^16 + low, for v below 2^16;
 //   on vectors of 16-bit lanes (vec16): narrow16(a, b), the lanes of a and
-//   b below 2^16; splat16, add16, mul16 (the low 16 bits of the product),
+//   b below 2^16 (exact in their low 15 bits: the loops read no more, and
+//   the low 16 bits of a square need no more); splat16, add16, mul16 (the low 16 bits of the product),
 //   shift_left16, equal16, test_bit16(v, n) (the lanes' top bits tell
 //   whether bit n is set), and group_bits16,
 //   the top bits in the order of group_bits, of the vectors narrow16 made;
@@ -228,10 +229,22 @@ template <class V> struct VectorLoops {
         // vectorise.
         struct ScalarCounts {
             std::uint64_t c0 = 0, c1 = 0, c2 = 0;
+            // Where the processor counts bits itself, it does; else the
+            // channel's bits (three apart) go in pairs into six-bit fields
+            // and one multiplication adds the fields up in the top one.
+            static std::uint64_t count(std::uint64_t met, unsigned c) {
+#ifdef __POPCNT__
+                return static_cast<unsigned>(__builtin_popcountll(met & channel_bits(c)));
+#else
+                const std::uint64_t bits = (met >> c) & channel_bits(0);
+                const std::uint64_t pairs = (bits + (bits >> 3)) & 0x041041041041;
+                return (pairs * 0x041041041041) >> 42 & 0x3f;
+#endif
+            }
             void add(std::uint64_t met) {
-                c0 += static_cast<unsigned>(__builtin_popcountll(met & channel_bits(0)));
-                c1 += static_cast<unsigned>(__builtin_popcountll(met & channel_bits(1)));
-                c2 += static_cast<unsigned>(__builtin_popcountll(met & channel_bits(2)));
+                c0 += count(met, 0);
+                c1 += count(met, 1);
+                c2 += count(met, 2);
             }
             std::uint64_t total(unsigned c) const { return c == 0 ? c0 : c == 1 ? c1 : c2; }
         };

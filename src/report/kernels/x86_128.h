@@ -38,14 +38,16 @@ template <bool sse41> struct X86x128 {
     // 16-bit lanes, for the flags of the squares' low parts.
     using vec16 = __m128i;
     // Two vectors of values below 2^16 as one of 16-bit lanes, in order.
-    // SSE2 packs only with signed saturation, so the halves go in as
-    // signed values first.
+    // SSE2 packs only with signed saturation, so its values go in less
+    // 2^15, which flips their top bit: the loops read only the lower bits,
+    // and squares of values 2^15 apart agree in their low 16 bits.
     static vec16 narrow16(vec a, vec b) {
-        if constexpr (sse41)
+        if constexpr (sse41) {
             return _mm_packus_epi32(a, b);
-        else
-            return _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(a, 16), 16),
-                                   _mm_srai_epi32(_mm_slli_epi32(b, 16), 16));
+        } else {
+            const vec half = _mm_set1_epi32(0x8000);
+            return _mm_packs_epi32(_mm_sub_epi32(a, half), _mm_sub_epi32(b, half));
+        }
     }
     static vec16 splat16(std::uint16_t x) { return _mm_set1_epi16(static_cast<short>(x)); }
     static vec16 mul16(vec16 a, vec16 b) { return _mm_mullo_epi16(a, b); }
