@@ -237,7 +237,7 @@ template <class V> struct VectorLoops {
                 return static_cast<unsigned>(__builtin_popcountll(met & channel_bits(c)));
 #else
                 const std::uint64_t bits = (met >> c) & channel_bits(0);
-                const std::uint64_t pairs = (bits + (bits >> 3)) & 0x041041041041;
+                const std::uint64_t pairs = (bits + (bits >> 3)) & 0x0c30c30c30c3;
                 return (pairs * 0x041041041041) >> 42 & 0x3f;
 #endif
             }
