@@ -12,46 +12,44 @@ namespace {
 // whole, two 32-bit lanes' worth in each 64-bit vector.
 struct WideSums {
     struct Constants {
-        uint32x4_t h;
-        int32x4_t shift; // -j: a right shift
+        int32x4_t shift; // -j: a right shift, rounding half up
     };
     uint64x2_t low = vdupq_n_u64(0), high = vdupq_n_u64(0);
     uint32x4_t turn = vdupq_n_u32(0); // the d of a turn, where they are small
 
     static Constants constants(const std::uint32_t (&unit_bits)[4]) {
-        std::uint32_t h[4];
         std::int32_t shift[4];
-        for (std::size_t i = 0; i < 4; ++i) {
-            h[i] = ((std::uint32_t{1} << unit_bits[i]) - 1) / 2;
+        for (std::size_t i = 0; i < 4; ++i)
             shift[i] = -static_cast<std::int32_t>(unit_bits[i]);
-        }
-        return {vld1q_u32(h), vld1q_s32(shift)};
+        return {vld1q_s32(shift)};
     }
     void add_lanes(uint32x4_t d) {
         low = vaddw_u32(low, vget_low_u32(d));
         high = vaddw_high_u32(high, d);
     }
-    template <Rounding rounding, bool small> void add(uint32x4_t v, const Constants &k) {
+    // Gives the square, whose low 16 bits the ties' flags are read from;
+    // below 2^53, where the multiply-adds make no square apart, the sample.
+    template <Rounding rounding, bool small, bool>
+    uint32x4_t add(uint32x4_t v, const Constants &k) {
         if constexpr (rounding == Rounding::exact) {
             low = vmlal_u32(low, vget_low_u32(v), vget_low_u32(v));
             high = vmlal_high_u32(high, v, v);
-            return;
+            return v;
         }
-        // With no ties (even), half down and to nearest agree.
-        const uint32x4_t d = rounding == Rounding::even
-                                 ? vrshlq_u32(vmulq_u32(v, v), k.shift)
-                                 : vshlq_u32(vaddq_u32(vmulq_u32(v, v), k.h), k.shift);
+        const uint32x4_t square = vmulq_u32(v, v);
+        const uint32x4_t d = vrshlq_u32(square, k.shift);
         if constexpr (small)
             turn = vaddq_u32(turn, d);
         else
             add_lanes(d);
+        return square;
     }
     // A turn adds four d to each lane, each below 2^30 where they are small.
     void end_turn() {
         add_lanes(turn);
         turn = vdupq_n_u32(0);
     }
-    void totals(const std::uint32_t (&)[4], std::uint64_t (&d)[4]) const {
+    void totals(const std::uint32_t (&)[4], bool, std::uint64_t (&d)[4]) const {
         vst1q_u64(d, low);
         vst1q_u64(d + 2, high);
     }

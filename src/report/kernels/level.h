@@ -33,8 +33,9 @@ struct RunPlan {
     unsigned parity;            // bit c: channel c's m is odd at the start
 };
 
-// What a run adds to m, per channel: the sum of d, and one for every tie
-// that met an odd m.
+// What a run adds to m, per channel: d_sum + odd_ties, the sum of d and one
+// for every tie that met an odd m. The loops may share the total out between
+// the two as suits them.
 struct RunTotals {
     std::uint64_t d_sum[3];
     std::uint64_t odd_ties[3];

@@ -26,6 +26,7 @@ struct Portable {
     static vec equal(vec a, vec b) { return reinterpret_cast<vec>(a == b); }
     static vec splat(std::uint32_t x) { return vec{} + x; }
     static vec shift_left(vec v, int n) { return v << n; }
+    static vec shift_right(vec v, int n) { return v >> n; }
     static std::uint32_t group_bits(vec a, vec b, vec c, vec d) {
         std::uint32_t bits = 0;
         const vec group[4] = {a, b, c, d};

@@ -11,9 +11,9 @@
 //
 // V provides, on vectors of W unsigned 32-bit lanes:
 //   load, store, zero, splat, add, bit_and, bit_or, and_not(mask, v) =
-//   v & ~mask, equal (all ones where equal), shift_left (every lane by the
-//   same count), group_bits(a, b, c, d): the lanes' top bits, lane i of the
-//   k-th vector at bit W*k + i;
+//   v & ~mask, equal (all ones where equal), shift_left and shift_right
+//   (every lane by the same count), group_bits(a, b, c, d): the lanes' top
+//   bits, lane i of the k-th vector at bit W*k + i;
 //   order, min, max, unorder: min and max on values in order()'s form,
 //   exact for samples below 2^16, with any wider sample showing in max;
 //   square_narrow(v): v*v, for v below 2^15;
@@ -40,19 +40,22 @@
 
 namespace pixtally::kernels {
 
-// How each square moves m: by x itself below 2^53 (exact); by x / u rounded
-// half down past it, which with no ties (even j, in every lane) is x / u
-// rounded to nearest (even); or in general (odd).
-enum class Rounding { exact, even, odd };
+// What the loops sum for each square: x itself below 2^53 and at unit 2
+// (exact); else x / u rounded to nearest, half up (nearest), which is d,
+// or d + 1 at a tie: the scan takes that one back at every tie that met an
+// even m (see TieScan).
+enum class Rounding { exact, nearest };
 
-// The lanes' sums of d kept as the squares' high and low 16 bits apart, in
-// 32-bit lanes: x + h = high * 2^16 + (low + h), and j <= 16, so
-// d = high * 2^(16 - j) + ((low + h) >> j), and the low parts summed
-// without their last j bits are shifted at the end.
+// The lanes' sums of (x + h) >> j, h = u/2, kept as the squares' high and low
+// 16 bits apart, in 32-bit lanes: x + h = high * 2^16 + (low + h), and
+// j <= 16, so (x + h) >> j = high * 2^(16 - j) + ((low + h) >> j). Where every lane has the same j
+// (uniform) the low parts are shifted as they come; else they are summed
+// without their last j bits, and shifted at the end.
 template <class V> struct SplitSums {
     using vec = typename V::vec;
     struct Constants {
         vec h, m;
+        int j; // the first lane's
     };
     vec high = V::zero(), low = V::zero();
 
@@ -60,29 +63,32 @@ template <class V> struct SplitSums {
         std::uint32_t h[V::lanes], m[V::lanes];
         for (std::size_t i = 0; i < V::lanes; ++i) {
             m[i] = (std::uint32_t{1} << unit_bits[i]) - 1;
-            h[i] = m[i] / 2;
+            h[i] = (m[i] + 1) / 2;
         }
-        return {V::load(h), V::load(m)};
+        return {V::load(h), V::load(m), static_cast<int>(unit_bits[0])};
     }
     // Also gives the square's low 16 bits, which the ties' flags are read
     // from.
-    template <Rounding rounding, bool> vec add(vec v, const Constants &k) {
+    template <Rounding rounding, bool, bool uniform> vec add(vec v, const Constants &k) {
         vec x_low, x_high;
         V::square_parts(v, x_low, x_high);
         high = V::add(high, x_high);
         if constexpr (rounding == Rounding::exact)
             low = V::add(low, x_low);
+        else if constexpr (uniform)
+            low = V::add(low, V::shift_right(V::add(x_low, k.h), k.j));
         else
             low = V::add(low, V::and_not(k.m, V::add(x_low, k.h)));
         return x_low;
     }
-    void totals(const std::uint32_t (&unit_bits)[V::lanes],
+    void totals(const std::uint32_t (&unit_bits)[V::lanes], bool uniform,
                 std::uint64_t (&d)[V::lanes]) const {
         std::uint32_t highs[V::lanes], lows[V::lanes];
         V::store(highs, high);
         V::store(lows, low);
         for (std::size_t i = 0; i < V::lanes; ++i)
-            d[i] = (std::uint64_t{highs[i]} << (16 - unit_bits[i])) + (lows[i] >> unit_bits[i]);
+            d[i] = (std::uint64_t{highs[i]} << (16 - unit_bits[i])) +
+                   (uniform ? lows[i] : lows[i] >> unit_bits[i]);
     }
 };
 
@@ -213,7 +219,7 @@ template <class V> struct VectorLoops {
         fold(q0, q1, q2, [&](unsigned c, std::uint32_t v) { totals.sum_sq[c] += v; });
     }
 
-    // The ties of one step that met an odd m, for the channels whose unit
+    // The ties of one step that met an even m, for the channels whose unit
     // has ties. Sample s of the step (bit s of its flag words) belongs to
     // channel s % 3. A tie meets an odd m when the samples of its channel
     // since the channel's last tie, or since the start with the incoming
@@ -248,7 +254,7 @@ template <class V> struct VectorLoops {
             }
             std::uint64_t total(unsigned c) const { return c == 0 ? c0 : c == 1 ? c1 : c2; }
         };
-        typename MetCountsOf<V, ScalarCounts>::type odd_ties;
+        typename MetCountsOf<V, ScalarCounts>::type even_met;
 
         static constexpr std::uint64_t channel_bits(unsigned c) {
             std::uint64_t bits = 0;
@@ -272,7 +278,7 @@ template <class V> struct VectorLoops {
                 x ^= (x << shift) & keep;
                 keep &= keep << shift;
             }
-            odd_ties.add(x & ties);
+            even_met.add(ties & ~x);
             parity = ((x & ~ties) >> 45) & 7;
         }
     };
@@ -293,8 +299,9 @@ template <class V> struct VectorLoops {
     // every j is even there are no ties; where j = 1 in every channel (first)
     // the ties are the odd squares and every d is even, so only the first
     // tie can meet an odd m, and counting the odd samples is enough;
-    // otherwise the ties are scanned.
-    enum class Ties { exact, none, first, scan };
+    // otherwise the ties are scanned: at unit 8 in every channel (scan8),
+    // the commonest, with that unit built in, else at any unit (scan).
+    enum class Ties { exact, none, first, scan8, scan };
 
     // The bits of a group of four vectors that hold samples: all, or those
     // of the first two.
@@ -329,12 +336,11 @@ template <class V> struct VectorLoops {
         // At unit 2 (first) d = x >> 1 = (x - (x & 1)) / 2: the squares are
         // summed whole, and their odd ones counted.
         static constexpr Rounding rounding =
-            ties == Ties::exact || ties == Ties::first ? Rounding::exact
-            : ties == Ties::none && uniform            ? Rounding::even
-                                                       : Rounding::odd;
+            ties == Ties::exact || ties == Ties::first ? Rounding::exact : Rounding::nearest;
         // Every d below 2^30 (j >= 2 in every lane): a step's four may share
         // a 32-bit lane before they are widened.
-        static constexpr bool small_d = uniform && (ties == Ties::none || ties == Ties::scan);
+        static constexpr bool scanned = ties == Ties::scan8 || ties == Ties::scan;
+        static constexpr bool small_d = uniform && (ties == Ties::none || scanned);
         const RunPlan &plan;
         std::uint32_t unit_bits[3][W];
         Extremes e0, e1, e2;
@@ -358,7 +364,7 @@ template <class V> struct VectorLoops {
             k0 = Sums::constants(unit_bits[0]);
             k1 = Sums::constants(unit_bits[1]);
             k2 = Sums::constants(unit_bits[2]);
-            if constexpr (ties != Ties::scan)
+            if constexpr (!scanned)
                 return;
             for (unsigned c = 0; c < 3; ++c)
                 if (plan.unit_bits[c] % 2 == 1)
@@ -390,7 +396,7 @@ template <class V> struct VectorLoops {
                 vec &odd = pick<p>(odd0, odd1, odd2);
                 odd = V::add(odd, V::bit_and(v, V::splat(1)));
             }
-            return pick<p>(q0, q1, q2).template add<rounding, small_d>(
+            return pick<p>(q0, q1, q2).template add<rounding, small_d, uniform>(
                 v, uniform ? k0 : pick<p>(k0, k1, k2));
         }
 
@@ -409,7 +415,7 @@ template <class V> struct VectorLoops {
         }
 
         void square_flags16(vec16 x16, vec16 &is_tie, vec16 &odd_d) const {
-            if (j == 3) {
+            if constexpr (ties == Ties::scan8) {
                 // At unit 8 a square is 0, 1 or 4 mod 8, so bit 2 alone marks
                 // a tie, and h = 3 carries into bit 3 from none of them.
                 is_tie = V::test_bit16(x16, 2);
@@ -464,17 +470,38 @@ template <class V> struct VectorLoops {
         }
 
         // A step's sums of d and, from the squares' low parts they leave,
-        // its flags and the scan; where the channels share their unit.
+        // its flags and the scan; where the channels share their unit. The
+        // flags of each two 16-bit vectors are gathered as soon as they are
+        // made (unless the level gathers a step's at once), so that few are
+        // held at a time.
+        template <std::size_t i>
+        void sums_and_flags(const std::uint32_t *s, vec16 &is_tie, vec16 &odd_d) {
+            const vec x_low_a = add_squares<(2 * i) % 3>(V::load(s + 2 * W * i));
+            const vec x_low_b = add_squares<(2 * i + 1) % 3>(V::load(s + 2 * W * i + W));
+            square_flags16(V::narrow16(x_low_a, x_low_b), is_tie, odd_d);
+        }
         void sums_and_scan_step(const std::uint32_t *s) {
             constexpr std::size_t n = step_vectors / 2;
-            vec16 is_tie[n], odd_d[n];
-            unrolled<n>([&]<std::size_t i>() {
-                const vec x_low_a = add_squares<(2 * i) % 3>(V::load(s + 2 * W * i));
-                const vec x_low_b = add_squares<(2 * i + 1) % 3>(V::load(s + 2 * W * i + W));
-                square_flags16(V::narrow16(x_low_a, x_low_b), is_tie[i], odd_d[i]);
-            });
             std::uint64_t tie_bits = 0, odd_bits = 0;
-            step_bits16(is_tie, odd_d, tie_bits, odd_bits);
+            if constexpr (requires { V::step_bits16; }) {
+                vec16 is_tie[n], odd_d[n];
+                unrolled<n>([&]<std::size_t i>() { sums_and_flags<i>(s, is_tie[i], odd_d[i]); });
+                step_bits16(is_tie, odd_d, tie_bits, odd_bits);
+            } else {
+                unrolled<(n + 1) / 2>([&]<std::size_t g>() {
+                    constexpr bool whole = 2 * g + 1 < n;
+                    vec16 tie_a, odd_a, tie_b, odd_b;
+                    sums_and_flags<2 * g>(s, tie_a, odd_a);
+                    if constexpr (whole)
+                        sums_and_flags<2 * g + 1>(s, tie_b, odd_b);
+                    else
+                        tie_b = tie_a, odd_b = odd_a;
+                    tie_bits |= std::uint64_t{V::group_bits16(tie_a, tie_b) & group_mask<whole>()}
+                                << (4 * W * g);
+                    odd_bits |= std::uint64_t{V::group_bits16(odd_a, odd_b) & group_mask<whole>()}
+                                << (4 * W * g);
+                });
+            }
             scan.step(tie_bits, odd_bits);
         }
 
@@ -484,7 +511,7 @@ template <class V> struct VectorLoops {
             static constexpr std::uint32_t whole[W] = {}; // squares summed whole: j = 0
             for (std::size_t p = 0; p < 3; ++p) {
                 std::uint64_t lanes[W];
-                q[p]->totals(rounding == Rounding::exact ? whole : unit_bits[p], lanes);
+                q[p]->totals(rounding == Rounding::exact ? whole : unit_bits[p], uniform, lanes);
                 for (std::size_t i = 0; i < W; ++i)
                     run_totals.d_sum[channel(p, i)] += lanes[i];
             }
@@ -496,9 +523,9 @@ template <class V> struct VectorLoops {
                     run_totals.odd_ties[c] += (plan.parity >> c & 1) != 0 && odd[c] != 0 ? 1 : 0;
                 }
             }
-            if constexpr (ties == Ties::scan)
+            if constexpr (scanned)
                 for (unsigned c = 0; c < 3; ++c)
-                    run_totals.odd_ties[c] += scan.odd_ties.total(c);
+                    run_totals.d_sum[c] -= scan.even_met.total(c);
         }
     };
 
@@ -506,52 +533,46 @@ template <class V> struct VectorLoops {
     // with few enough figures to stay in the vector registers: min, max and
     // sum; the sums of d (both in one pass where the level has the
     // registers, V::one_pass); and where ties are scanned, the flags and the
-    // scan.
+    // scan. Where the channels share their unit the flags come from the
+    // squares the sums of d leave, in the same pass, after one for the
+    // extremes: at every level, for the flags need registers too.
     template <Ties ties, bool uniform>
     static void run_in(const pixel *pixels, std::size_t count, const RunPlan &plan,
                        ChannelTotals &totals, RunTotals &run_totals) {
-        Run<ties, uniform> run(plan, totals);
-        if constexpr (V::one_pass) {
+        using State = Run<ties, uniform>;
+        State run(plan, totals);
+        constexpr bool fused = State::scanned && uniform;
+        const std::uint32_t *const start = samples(pixels);
+        if constexpr (fused || !V::one_pass)
+            for_each_block<step_pixels / W>(pixels, count, [&](const std::uint32_t *s) {
+                run.template add_extremes<0>(V::load(s));
+                run.template add_extremes<1>(V::load(s + W));
+                run.template add_extremes<2>(V::load(s + 2 * W));
+            });
+        if constexpr (fused) {
+            const std::uint32_t *s = start;
+            for (std::size_t step = 0; step < count / step_pixels; ++step, s += 3 * step_pixels) {
+                run.sums_and_scan_step(s);
+                run.end_turn();
+            }
+        } else {
             for_each_block<step_pixels / W>(
                 pixels, count,
                 [&](const std::uint32_t *s) {
                     const vec v0 = V::load(s), v1 = V::load(s + W), v2 = V::load(s + 2 * W);
-                    run.template add_extremes<0>(v0);
-                    run.template add_extremes<1>(v1);
-                    run.template add_extremes<2>(v2);
+                    if constexpr (V::one_pass) {
+                        run.template add_extremes<0>(v0);
+                        run.template add_extremes<1>(v1);
+                        run.template add_extremes<2>(v2);
+                    }
                     run.template add_squares<0>(v0);
                     run.template add_squares<1>(v1);
                     run.template add_squares<2>(v2);
                 },
                 [&] { run.end_turn(); });
-        } else if constexpr (ties == Ties::scan && uniform) {
-            for_each_block<step_pixels / W>(pixels, count, [&](const std::uint32_t *s) {
-                run.template add_extremes<0>(V::load(s));
-                run.template add_extremes<1>(V::load(s + W));
-                run.template add_extremes<2>(V::load(s + 2 * W));
-            });
-            const std::uint32_t *s = samples(pixels);
-            for (std::size_t step = 0; step < count / step_pixels; ++step, s += 3 * step_pixels)
-                run.sums_and_scan_step(s);
-            run.finish(totals, run_totals);
-            return;
-        } else {
-            for_each_block<step_pixels / W>(pixels, count, [&](const std::uint32_t *s) {
-                run.template add_extremes<0>(V::load(s));
-                run.template add_extremes<1>(V::load(s + W));
-                run.template add_extremes<2>(V::load(s + 2 * W));
-            });
-            for_each_block<step_pixels / W>(
-                pixels, count,
-                [&](const std::uint32_t *s) {
-                    run.template add_squares<0>(V::load(s));
-                    run.template add_squares<1>(V::load(s + W));
-                    run.template add_squares<2>(V::load(s + 2 * W));
-                },
-                [&] { run.end_turn(); });
         }
-        if constexpr (ties == Ties::scan) {
-            const std::uint32_t *s = samples(pixels);
+        if constexpr (State::scanned && !fused) {
+            const std::uint32_t *s = start;
             for (std::size_t step = 0; step < count / step_pixels; ++step, s += 3 * step_pixels)
                 run.scan_step(s);
         }
@@ -568,6 +589,8 @@ template <class V> struct VectorLoops {
             run_in<Ties::none, true>(pixels, count, plan, totals, run_totals);
         else if (uniform && j[0] == 1)
             run_in<Ties::first, true>(pixels, count, plan, totals, run_totals);
+        else if (uniform && j[0] == 3)
+            run_in<Ties::scan8, true>(pixels, count, plan, totals, run_totals);
         else if (uniform)
             run_in<Ties::scan, true>(pixels, count, plan, totals, run_totals);
         else if (((j[0] | j[1] | j[2]) & 1) == 0)
