@@ -33,7 +33,9 @@
 #pragma once
 
 #include <cstddef>
+#include <bit>
 #include <cstdint>
+#include <type_traits>
 #include <utility>
 
 #include "level.h"
@@ -91,6 +93,11 @@ template <class V> struct SplitSums {
                    (uniform ? lows[i] : lows[i] >> unit_bits[i]);
     }
 };
+
+// Two or four 64-bit words side by side, in whatever vector registers the
+// level has.
+using Words2 = std::uint64_t __attribute__((vector_size(16)));
+using Words4 = std::uint64_t __attribute__((vector_size(32)));
 
 // A level may keep its sums of d its own way (V::DSums), or split.
 template <class V> struct DSumsOf {
@@ -263,7 +270,12 @@ template <class V> struct VectorLoops {
             return bits;
         }
 
-        void step(std::uint64_t ties, std::uint64_t odd_d) {
+        // A run's steps, in one chunk.
+        static constexpr std::size_t chunks = 1;
+        std::size_t rows = 0;
+        void begin(std::size_t steps) { rows = steps; }
+
+        void step(std::size_t, std::uint64_t ties, std::uint64_t odd_d) {
             if constexpr (!all_channels) {
                 ties &= channels;
                 odd_d &= channels;
@@ -281,7 +293,97 @@ template <class V> struct VectorLoops {
             even_met.add(ties & ~x);
             parity = ((x & ~ties) >> 45) & 7;
         }
+        void end() {}
+        std::uint64_t total(unsigned c) const { return even_met.total(c); }
     };
+
+    // The same scan for a whole run at once, where the level has the vector
+    // registers for it (V::chunked_scan): the run's steps go in four chunks,
+    // one to each 64-bit lane, and each lane scans its chunk, step after
+    // step, as if m were even where the chunk starts. An odd m there would
+    // flip the parity of each channel's first segment of the chunk: its first
+    // tie would count the other way, or where the channel has no tie in the
+    // chunk, the parity the chunk leaves. That is put right at the end, chunk
+    // after chunk.
+    template <bool all_channels> struct ChunkScan {
+        static constexpr std::size_t chunks = V::scan_chunks;
+        static constexpr std::size_t most = run_pixels / step_pixels;
+        using Words = std::conditional_t<chunks == 4, Words4, Words2>;
+        using Scalar = TieScan<all_channels>;
+        std::uint64_t channels = 0;
+        std::uint64_t parity = 0;
+        // The steps' flag words, row after row: row r holds step r of each
+        // chunk, in slot r * chunks + chunk.
+        std::size_t rows = 0;
+        alignas(32) std::uint64_t ties[most + chunks], odd_d[most + chunks];
+        std::int64_t even_met[3] = {};
+
+        void begin(std::size_t steps) {
+            rows = (steps + chunks - 1) / chunks;
+            for (std::size_t step = steps; step < rows * chunks; ++step) {
+                const std::size_t at = step % rows * chunks + step / rows;
+                ties[at] = odd_d[at] = 0;
+            }
+        }
+        void step(std::size_t slot, std::uint64_t tie_bits, std::uint64_t odd_bits) {
+            if constexpr (!all_channels) {
+                tie_bits &= channels;
+                odd_bits &= channels;
+            }
+            ties[slot] = tie_bits;
+            odd_d[slot] = odd_bits;
+        }
+        // Besides the scan of TieScan::step: seen, the channels with a tie in
+        // the chunk's rows so far, and whether each channel's first tie in the
+        // chunk met an odd m. The ties that met an even m are counted bit by
+        // bit, in planes of binary digits, enough for a chunk's rows.
+        static constexpr std::size_t digits = std::bit_width(most / chunks);
+        void end() {
+            Words p{}, seen{}, first_odd{}, planes[digits] = {};
+            for (std::size_t r = 0; r < rows; ++r) {
+                Words t, o;
+                __builtin_memcpy(&t, ties + r * chunks, sizeof t);
+                __builtin_memcpy(&o, odd_d + r * chunks, sizeof o);
+                const Words after = t << 3;
+                Words x = o ^ p, keep = ~(after | 7), before = after | seen;
+                x ^= (x << 3) & keep;
+                keep &= keep << 3;
+                before |= before << 3;
+                x ^= (x << 6) & keep;
+                keep &= keep << 6;
+                before |= before << 6;
+                x ^= (x << 12) & keep;
+                keep &= keep << 12;
+                before |= before << 12;
+                x ^= (x << 24) & keep;
+                before |= before << 24;
+                Words carry = t & ~x;
+                for (Words &plane : planes) {
+                    const Words next = plane & carry;
+                    plane ^= carry;
+                    carry = next;
+                }
+                first_odd |= t & ~before & x;
+                p = ((x & ~t) >> 45) & 7;
+                seen = ((before | t) >> 45) & 7;
+            }
+            std::uint64_t in = parity;
+            for (std::size_t k = 0; k < chunks; ++k) {
+                for (unsigned c = 0; c < 3; ++c) {
+                    for (std::size_t b = 0; b < digits; ++b)
+                        even_met[c] += static_cast<std::int64_t>(
+                            Scalar::ScalarCounts::count(planes[b][k], c) << b);
+                    if ((in >> c & seen[k] >> c & 1) != 0)
+                        even_met[c] += (first_odd[k] & Scalar::channel_bits(c)) != 0 ? 1 : -1;
+                }
+                in = p[k] ^ (in & ~seen[k]);
+            }
+        }
+        std::uint64_t total(unsigned c) const { return static_cast<std::uint64_t>(even_met[c]); }
+    };
+    template <bool all_channels>
+    using Scan = std::conditional_t<(V::scan_chunks > 1), ChunkScan<all_channels>,
+                                    TieScan<all_channels>>;
 
     using Sums = typename DSumsOf<V>::type;
     using vec16 = typename V::vec16;
@@ -347,7 +449,7 @@ template <class V> struct VectorLoops {
         typename Sums::Constants k0, k1, k2;
         Sums q0, q1, q2;
         vec odd0 = V::zero(), odd1 = V::zero(), odd2 = V::zero();
-        TieScan<uniform> scan;
+        Scan<uniform> scan;
         // The flags where the channels share their unit: from the squares'
         // low 16 bits, a tie has the low j bits at 1000...0, and d is odd
         // where bit j of x + h is set.
@@ -438,7 +540,7 @@ template <class V> struct VectorLoops {
         // unit the step's flags come from its samples in 16-bit lanes, two
         // vectors in one; else four vectors at a time, the last group of a
         // step perhaps of two only.
-        void scan_step(const std::uint32_t *s) {
+        void scan_step(const std::uint32_t *s, std::size_t slot) {
             std::uint64_t tie_bits = 0, odd_bits = 0;
             if constexpr (uniform) {
                 constexpr std::size_t n = step_vectors / 2;
@@ -466,7 +568,7 @@ template <class V> struct VectorLoops {
                                 << (W * first);
                 });
             }
-            scan.step(tie_bits, odd_bits);
+            scan.step(slot, tie_bits, odd_bits);
         }
 
         // A step's sums of d and, from the squares' low parts they leave,
@@ -480,7 +582,7 @@ template <class V> struct VectorLoops {
             const vec x_low_b = add_squares<(2 * i + 1) % 3>(V::load(s + 2 * W * i + W));
             square_flags16(V::narrow16(x_low_a, x_low_b), is_tie, odd_d);
         }
-        void sums_and_scan_step(const std::uint32_t *s) {
+        void sums_and_scan_step(const std::uint32_t *s, std::size_t slot) {
             constexpr std::size_t n = step_vectors / 2;
             std::uint64_t tie_bits = 0, odd_bits = 0;
             if constexpr (requires { V::step_bits16; }) {
@@ -502,7 +604,7 @@ template <class V> struct VectorLoops {
                                 << (4 * W * g);
                 });
             }
-            scan.step(tie_bits, odd_bits);
+            scan.step(slot, tie_bits, odd_bits);
         }
 
         void finish(ChannelTotals &totals, RunTotals &run_totals) const {
@@ -525,7 +627,7 @@ template <class V> struct VectorLoops {
             }
             if constexpr (scanned)
                 for (unsigned c = 0; c < 3; ++c)
-                    run_totals.d_sum[c] -= scan.even_met.total(c);
+                    run_totals.d_sum[c] -= scan.total(c);
         }
     };
 
@@ -536,6 +638,19 @@ template <class V> struct VectorLoops {
     // scan. Where the channels share their unit the flags come from the
     // squares the sums of d leave, in the same pass, after one for the
     // extremes: at every level, for the flags need registers too.
+    // Calls body(s, slot) for every step of a run, in order, with the slot
+    // of the run's scan that the step's flags go to.
+    template <class State, class Body>
+    static void for_each_step(const State &run, const std::uint32_t *s, std::size_t count,
+                              Body &&body) {
+        constexpr std::size_t chunks = decltype(run.scan)::chunks;
+        std::size_t step = 0;
+        for (std::size_t chunk = 0; chunk < chunks; ++chunk)
+            for (std::size_t row = 0; row < run.scan.rows && step < count / step_pixels;
+                 ++row, ++step, s += 3 * step_pixels)
+                body(s, row * chunks + chunk);
+    }
+
     template <Ties ties, bool uniform>
     static void run_in(const pixel *pixels, std::size_t count, const RunPlan &plan,
                        ChannelTotals &totals, RunTotals &run_totals) {
@@ -543,6 +658,8 @@ template <class V> struct VectorLoops {
         State run(plan, totals);
         constexpr bool fused = State::scanned && uniform;
         const std::uint32_t *const start = samples(pixels);
+        if constexpr (State::scanned)
+            run.scan.begin(count / step_pixels);
         if constexpr (fused || !V::one_pass)
             for_each_block<step_pixels / W>(pixels, count, [&](const std::uint32_t *s) {
                 run.template add_extremes<0>(V::load(s));
@@ -550,11 +667,10 @@ template <class V> struct VectorLoops {
                 run.template add_extremes<2>(V::load(s + 2 * W));
             });
         if constexpr (fused) {
-            const std::uint32_t *s = start;
-            for (std::size_t step = 0; step < count / step_pixels; ++step, s += 3 * step_pixels) {
-                run.sums_and_scan_step(s);
+            for_each_step(run, start, count, [&](const std::uint32_t *s, std::size_t slot) {
+                run.sums_and_scan_step(s, slot);
                 run.end_turn();
-            }
+            });
         } else {
             for_each_block<step_pixels / W>(
                 pixels, count,
@@ -571,11 +687,11 @@ template <class V> struct VectorLoops {
                 },
                 [&] { run.end_turn(); });
         }
-        if constexpr (State::scanned && !fused) {
-            const std::uint32_t *s = start;
-            for (std::size_t step = 0; step < count / step_pixels; ++step, s += 3 * step_pixels)
-                run.scan_step(s);
-        }
+        if constexpr (State::scanned && !fused)
+            for_each_step(run, start, count,
+                          [&](const std::uint32_t *s, std::size_t slot) { run.scan_step(s, slot); });
+        if constexpr (State::scanned)
+            run.scan.end();
         run.finish(totals, run_totals);
     }
 

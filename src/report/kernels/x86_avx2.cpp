@@ -12,6 +12,7 @@ struct Avx2 {
     static constexpr std::size_t lanes = 8;
     using vec = __m256i;
     static constexpr bool one_pass = false;
+    static constexpr std::size_t scan_chunks = 4;
     static constexpr std::size_t narrow_unroll = 1;
 
     static vec load(const std::uint32_t *p) {
