@@ -19,21 +19,25 @@
 //   square_narrow(v): v*v, for v below 2^15;
 //   square_parts(v, low, high): v*v = high * 2^16 + low, for v below 2^16;
 //   on vectors of 16-bit lanes (vec16): narrow16(a, b), the lanes of a and
-//   b below 2^16 (exact in their low 15 bits: the loops read no more, and
-//   the low 16 bits of a square need no more); splat16, add16, mul16 (the low 16 bits of the product),
-//   shift_left16, equal16, test_bit16(v, n) (the lanes' top bits tell
-//   whether bit n is set), and group_bits16,
-//   the top bits in the order of group_bits, of the vectors narrow16 made;
+//   b in one vector, exact in their low 15 bits (the loops read no more, and
+//   the low 16 bits of a square need no more) where they are below 2^16, or
+//   on a level with its own DSums, whatever its add gives; splat16, add16,
+//   mul16 (the low 16 bits of the product), shift_left16, equal16,
+//   test_bit16(v, n) (the lanes' top bits tell whether bit n is set), and
+//   group_bits16, the top bits in the order of group_bits, of the vectors
+//   narrow16 made;
 //   one_pass: whether min, max and sum and the sums of d fit the vector
 //   registers at once; narrow_unroll: how many blocks a turn of the narrow
-//   loop takes; optionally step_bits16, a step's flags in 16-bit
-//   lanes as two words at once;
+//   loop takes; scan_chunks: how many chunks of a run the scan of the ties
+//   takes side by side (see ChunkScan), or 1 for one step at a time;
+//   optionally step_bits16, a step's flags in 16-bit lanes as two words at
+//   once;
 //   optionally DSums, its own way of keeping the sums of d (see SplitSums),
 //   and MetCounts, its own way of counting the scan's ties by channel.
 #pragma once
 
-#include <cstddef>
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <type_traits>
 #include <utility>
