@@ -3,6 +3,7 @@
 #include "channel_accumulator.h"
 #include "channel_report.h"
 #include "kernels.h"
+#include "level.h"
 #include "reference_rule.h"
 
 #include <gtest/gtest.h>
@@ -246,25 +247,27 @@ void expect_square_sums_in_order(const Rows &rows, const std::array<double, 3> &
 // crossing are reckoned by rounding, up to 2^63 (unit 2^10), the run that
 // crosses and everything past 2^63 in order.
 TEST_P(ChannelStats, SumsCrossEveryBinadeFrom2To53To2To64) {
-    const Rows rows = random_rows(4113, 3, 0, 65535, 21); // adds about 2^44
+    using pixtally::kernels::run_pixels;
+    const Rows rows = random_rows(static_cast<int>(2 * run_pixels + 17), 3, 0, 65535, 21); // adds about 2^46
     for (int k = 53; k <= 64; ++k)
         expect_square_sums_in_order(
             rows, {std::ldexp(1.0, k) - 0x1p43, std::ldexp(1.0, k) - 0x1p42, std::ldexp(1.0, k) - 0x1p44},
             "crossing 2^" + std::to_string(k));
 }
 
-// Where a run of 2048 pixels just fits in its binade and where it just does
-// not, for units 1, 2, 4 and 8 and both parities of the sum, with rows of
+// Where a run (of the kernels' run_pixels) just fits in its binade and where
+// it just does not, for units 1, 2, 4 and 8 and both parities of the sum, with rows of
 // every shape around a step and a run, so that rounding and adding in order
 // hand over inside one row.
 TEST_P(ChannelStats, RunsThatJustFitTheirBinadeAndJustDoNot) {
-    const Rows longest = random_rows(4113, 1, 60000, 65535, 22);
+    using pixtally::kernels::run_pixels;
+    const Rows longest = random_rows(static_cast<int>(2 * run_pixels + 17), 1, 60000, 65535, 22);
     for (int j = 0; j <= 3; ++j) {
         const double unit = std::ldexp(1.0, j), top = std::ldexp(1.0, 53 + j);
         // The red channel's largest m whose first run ends inside the binade.
         auto fits = [&](double m) {
             double s = m * unit;
-            for (std::size_t x = 0; x < 2048; ++x)
+            for (std::size_t x = 0; x < run_pixels; ++x)
                 s += static_cast<double>(longest[0][x].r) * longest[0][x].r;
             return s < top;
         };
@@ -273,7 +276,9 @@ TEST_P(ChannelStats, RunsThatJustFitTheirBinadeAndJustDoNot) {
             const double mid = std::floor((low + high) / 2);
             (fits(mid) ? low : high) = mid;
         }
-        for (const std::size_t width : {15, 16, 17, 2047, 2049, 4113}) {
+        for (const std::size_t width :
+             {std::size_t{15}, std::size_t{16}, std::size_t{17}, run_pixels - 1, run_pixels + 1,
+              2 * run_pixels + 17}) {
             const Rows rows(1, std::vector<pixel>(longest[0].begin(), longest[0].begin() + width));
             for (const double m : {low - 1, low, low + 1, low + 2})
                 expect_square_sums_in_order(rows, {m * unit, m * unit, (m + 1) * unit},
@@ -290,9 +295,10 @@ TEST_P(ChannelStats, RunsThatJustFitTheirBinadeAndJustDoNot) {
 // and a run; at unit 2, where the first sample is itself a tie, and at unit
 // 8; with m odd in red and even in green.
 TEST_P(ChannelStats, ParityOfTheSumCarriesAcrossStepsAndRuns) {
+    using pixtally::kernels::run_pixels;
     for (const int j : {1, 3})
-        for (const std::size_t at : {15, 47, 2047}) {
-            Rows rows(1, std::vector<pixel>(4113, pixel{0, 0, 0}));
+        for (const std::size_t at : {std::size_t{15}, std::size_t{47}, run_pixels - 1}) {
+            Rows rows(1, std::vector<pixel>(2 * run_pixels + 17, pixel{0, 0, 0}));
             rows[0][at] = {8003, 8003, 4002};
             rows[0][at + 1] = {4002, 4002, 8003};
             const double odd = std::ldexp(0x1p52 + 1, j), even = std::ldexp(0x1p52, j);

@@ -5,7 +5,7 @@
 //   go through the narrow loop: squares summed as integers in 32-bit lanes.
 //   Below 2^53 binary64 addition of integers never rounds, so the integer
 //   total is what adding square by square gives.
-// - 16-bit rows, and 8-bit ones from 2^53 on, go in runs of up to 2048
+// - 16-bit rows, and 8-bit ones from 2^53 on, go in runs of up to 8192
 //   pixels: min, max and sum first, then the squares' rounding, which
 //   reproduces every rounding binary64 makes with integer arithmetic while a
 //   run keeps each channel's sum inside its binade. A binade [2^k, 2^(k+1))
