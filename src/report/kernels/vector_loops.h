@@ -302,8 +302,8 @@ template <class V> struct VectorLoops {
     };
 
     // The same scan for a whole run at once, where the level has the vector
-    // registers for it (V::chunked_scan): the run's steps go in four chunks,
-    // one to each 64-bit lane, and each lane scans its chunk, step after
+    // registers for it (V::scan_chunks): the run's steps go in chunks, one to
+    // each 64-bit lane, and each lane scans its chunk, step after
     // step, as if m were even where the chunk starts. An odd m there would
     // flip the parity of each channel's first segment of the chunk: its first
     // tie would count the other way, or where the channel has no tie in the
@@ -339,38 +339,49 @@ template <class V> struct VectorLoops {
         }
         // Besides the scan of TieScan::step: seen, the channels with a tie in
         // the chunk's rows so far, and whether each channel's first tie in the
-        // chunk met an odd m. The ties that met an even m are counted bit by
-        // bit, in planes of binary digits, enough for a chunk's rows.
+        // chunk met an odd m; once every chunk has seen a tie in every channel
+        // scanned, the rows left need neither. The ties that met an even m are
+        // counted bit by bit, in planes of binary digits, enough for a chunk's
+        // rows.
         static constexpr std::size_t digits = std::bit_width(most / chunks);
         void end() {
             Words p{}, seen{}, first_odd{}, planes[digits] = {};
-            for (std::size_t r = 0; r < rows; ++r) {
+            const std::uint64_t every = channels & 7;
+            auto scan_row = [&]<bool first>(std::size_t r) {
                 Words t, o;
                 __builtin_memcpy(&t, ties + r * chunks, sizeof t);
                 __builtin_memcpy(&o, odd_d + r * chunks, sizeof o);
                 const Words after = t << 3;
                 Words x = o ^ p, keep = ~(after | 7), before = after | seen;
-                x ^= (x << 3) & keep;
-                keep &= keep << 3;
-                before |= before << 3;
-                x ^= (x << 6) & keep;
-                keep &= keep << 6;
-                before |= before << 6;
-                x ^= (x << 12) & keep;
-                keep &= keep << 12;
-                before |= before << 12;
-                x ^= (x << 24) & keep;
-                before |= before << 24;
+                for (const int shift : {3, 6, 12, 24}) {
+                    x ^= (x << shift) & keep;
+                    keep &= keep << shift;
+                    if constexpr (first)
+                        before |= before << shift;
+                }
                 Words carry = t & ~x;
                 for (Words &plane : planes) {
                     const Words next = plane & carry;
                     plane ^= carry;
                     carry = next;
                 }
-                first_odd |= t & ~before & x;
                 p = ((x & ~t) >> 45) & 7;
-                seen = ((before | t) >> 45) & 7;
-            }
+                if constexpr (first) {
+                    first_odd |= t & ~before & x;
+                    seen = ((before | t) >> 45) & 7;
+                }
+            };
+            auto all_seen = [&] {
+                for (std::size_t k = 0; k < chunks; ++k)
+                    if (seen[k] != every)
+                        return false;
+                return true;
+            };
+            std::size_t r = 0;
+            for (; r < rows && !all_seen(); ++r)
+                scan_row.template operator()<true>(r);
+            for (; r < rows; ++r)
+                scan_row.template operator()<false>(r);
             std::uint64_t in = parity;
             for (std::size_t k = 0; k < chunks; ++k) {
                 for (unsigned c = 0; c < 3; ++c) {
