@@ -36,6 +36,7 @@
 //   and MetCounts, its own way of counting the scan's ties by channel.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -102,6 +103,47 @@ template <class V> struct SplitSums {
 // level has.
 using Words2 = std::uint64_t __attribute__((vector_size(16)));
 using Words4 = std::uint64_t __attribute__((vector_size(32)));
+
+// Where every lane has the same unit, past 2^53 (j >= 2), on a level that
+// multiplies 32-bit lanes whole (V::whole_squares: mul32, and add_wide(w,
+// v), which adds v's lanes to the W 64-bit sums at w): each square's
+// (x + h) >> j is summed in a 32-bit lane for as many steps as it has room
+// for, then added to the lane's sum in memory, out of the registers' way. A step adds
+// 16 / W of them to a lane, each below 2^(32 - j), so W * 2^j / 16 steps fit.
+template <class V> struct WholeSums {
+    using vec = typename V::vec;
+    static constexpr std::size_t lanes = V::lanes;
+    struct Constants {
+        vec h;
+        int j;
+        unsigned steps; // between widenings
+    };
+    vec turn = V::zero();
+    alignas(32) std::uint64_t wide[lanes] = {};
+
+    static Constants constants(const std::uint32_t (&unit_bits)[lanes]) {
+        const unsigned j = unit_bits[0];
+        return {V::splat((std::uint32_t{1} << j) / 2), static_cast<int>(j),
+                static_cast<unsigned>(lanes << j) / 16};
+    }
+    // Gives the square, for the flags to be read from its low 16 bits.
+    template <Rounding, bool, bool> vec add(vec v, const Constants &k) {
+        const vec x = V::mul32(v, v);
+        turn = V::add(turn, V::shift_right(V::add(x, k.h), k.j));
+        return x;
+    }
+    // After k.steps steps.
+    void widen() {
+        V::add_wide(wide, turn);
+        turn = V::zero();
+    }
+    void totals(const std::uint32_t (&)[lanes], bool, std::uint64_t (&d)[lanes]) const {
+        std::uint32_t rest[lanes];
+        V::store(rest, turn);
+        for (std::size_t i = 0; i < lanes; ++i)
+            d[i] = wide[i] + rest[i];
+    }
+};
 
 // A level may keep its sums of d its own way (V::DSums), or split.
 template <class V> struct DSumsOf {
@@ -401,6 +443,17 @@ template <class V> struct VectorLoops {
                                     TieScan<all_channels>>;
 
     using Sums = typename DSumsOf<V>::type;
+    // Whole squares where every lane rounds at the same unit, on the levels
+    // that have them.
+    static constexpr bool whole_squares = [] {
+        if constexpr (requires { V::whole_squares; })
+            return V::whole_squares;
+        else
+            return false;
+    }();
+    template <Rounding rounding, bool uniform>
+    using SumsFor = std::conditional_t<rounding == Rounding::nearest && uniform && whole_squares,
+                                       WholeSums<V>, Sums>;
     using vec16 = typename V::vec16;
 
     template <std::size_t p, class T> static T &pick(T &a, T &b, T &c) {
@@ -461,8 +514,9 @@ template <class V> struct VectorLoops {
         const RunPlan &plan;
         std::uint32_t unit_bits[3][W];
         Extremes e0, e1, e2;
-        typename Sums::Constants k0, k1, k2;
-        Sums q0, q1, q2;
+        using RunSums = SumsFor<rounding, uniform>;
+        typename RunSums::Constants k0, k1, k2;
+        RunSums q0, q1, q2;
         vec odd0 = V::zero(), odd1 = V::zero(), odd2 = V::zero();
         Scan<uniform> scan;
         // The flags where the channels share their unit: from the squares'
@@ -478,9 +532,9 @@ template <class V> struct VectorLoops {
             for (std::size_t p = 0; p < 3; ++p)
                 for (std::size_t i = 0; i < W; ++i)
                     unit_bits[p][i] = plan.unit_bits[channel(p, i)];
-            k0 = Sums::constants(unit_bits[0]);
-            k1 = Sums::constants(unit_bits[1]);
-            k2 = Sums::constants(unit_bits[2]);
+            k0 = RunSums::constants(unit_bits[0]);
+            k1 = RunSums::constants(unit_bits[1]);
+            k2 = RunSums::constants(unit_bits[2]);
             if constexpr (!scanned)
                 return;
             for (unsigned c = 0; c < 3; ++c)
@@ -518,8 +572,16 @@ template <class V> struct VectorLoops {
         }
 
         // Where the level's sums of d gather a turn's before widening them.
+        unsigned turns = 0;
         void end_turn() {
-            if constexpr (requires { q0.end_turn(); }) {
+            if constexpr (requires { q0.widen(); }) {
+                if (++turns == k0.steps) {
+                    q0.widen();
+                    q1.widen();
+                    q2.widen();
+                    turns = 0;
+                }
+            } else if constexpr (requires { q0.end_turn(); }) {
                 q0.end_turn();
                 q1.end_turn();
                 q2.end_turn();
@@ -593,9 +655,13 @@ template <class V> struct VectorLoops {
         // held at a time.
         template <std::size_t i>
         void sums_and_flags(const std::uint32_t *s, vec16 &is_tie, vec16 &odd_d) {
-            const vec x_low_a = add_squares<(2 * i) % 3>(V::load(s + 2 * W * i));
-            const vec x_low_b = add_squares<(2 * i + 1) % 3>(V::load(s + 2 * W * i + W));
-            square_flags16(V::narrow16(x_low_a, x_low_b), is_tie, odd_d);
+            const vec a = V::load(s + 2 * W * i), b = V::load(s + 2 * W * i + W);
+            const vec x_a = add_squares<(2 * i) % 3>(a), x_b = add_squares<(2 * i + 1) % 3>(b);
+            // Whole squares do not narrow: their low 16 bits are made anew.
+            if constexpr (std::is_same_v<RunSums, WholeSums<V>>)
+                flags16(a, b, is_tie, odd_d);
+            else
+                square_flags16(V::narrow16(x_a, x_b), is_tie, odd_d);
         }
         void sums_and_scan_step(const std::uint32_t *s, std::size_t slot) {
             constexpr std::size_t n = step_vectors / 2;
@@ -624,7 +690,7 @@ template <class V> struct VectorLoops {
 
         void finish(ChannelTotals &totals, RunTotals &run_totals) const {
             VectorLoops::finish(e0, e1, e2, totals);
-            const Sums *const q[3] = {&q0, &q1, &q2};
+            const RunSums *const q[3] = {&q0, &q1, &q2};
             static constexpr std::uint32_t whole[W] = {}; // squares summed whole: j = 0
             for (std::size_t p = 0; p < 3; ++p) {
                 std::uint64_t lanes[W];
@@ -659,11 +725,12 @@ template <class V> struct VectorLoops {
     static void for_each_step(const State &run, const std::uint32_t *s, std::size_t count,
                               Body &&body) {
         constexpr std::size_t chunks = decltype(run.scan)::chunks;
-        std::size_t step = 0;
-        for (std::size_t chunk = 0; chunk < chunks; ++chunk)
-            for (std::size_t row = 0; row < run.scan.rows && step < count / step_pixels;
-                 ++row, ++step, s += 3 * step_pixels)
+        const std::size_t steps = count / step_pixels, rows = run.scan.rows;
+        for (std::size_t chunk = 0; chunk < chunks && chunk * rows < steps; ++chunk) {
+            const std::size_t in_chunk = std::min(rows, steps - chunk * rows);
+            for (std::size_t row = 0; row < in_chunk; ++row, s += 3 * step_pixels)
                 body(s, row * chunks + chunk);
+        }
     }
 
     template <Ties ties, bool uniform>

@@ -14,6 +14,7 @@ template <bool sse41> struct X86x128 {
     using vec = __m128i;
     static constexpr bool one_pass = false;
     static constexpr std::size_t scan_chunks = sse41 ? 1 : 2;
+    static constexpr bool whole_squares = sse41;
     static constexpr std::size_t narrow_unroll = 1;
 
     static vec load(const std::uint32_t *p) {
@@ -93,6 +94,14 @@ template <bool sse41> struct X86x128 {
     static void square_parts(vec v, vec &low, vec &high) {
         low = _mm_mullo_epi16(v, v);
         high = _mm_mulhi_epu16(v, v);
+    }
+    // With sse41 only.
+    static vec mul32(vec a, vec b) { return _mm_mullo_epi32(a, b); }
+    static void add_wide(std::uint64_t *w, vec v) {
+        __m128i *const low = reinterpret_cast<__m128i *>(w), *const high = low + 1;
+        _mm_store_si128(low, _mm_add_epi64(_mm_load_si128(low), _mm_cvtepu32_epi64(v)));
+        _mm_store_si128(high, _mm_add_epi64(_mm_load_si128(high),
+                                            _mm_cvtepu32_epi64(_mm_srli_si128(v, 8))));
     }
 };
 

@@ -13,6 +13,7 @@ struct Avx2 {
     using vec = __m256i;
     static constexpr bool one_pass = false;
     static constexpr std::size_t scan_chunks = 4;
+    static constexpr bool whole_squares = true;
     static constexpr std::size_t narrow_unroll = 1;
 
     static vec load(const std::uint32_t *p) {
@@ -63,6 +64,15 @@ struct Avx2 {
     static void square_parts(vec v, vec &low, vec &high) {
         low = _mm256_mullo_epi16(v, v);
         high = _mm256_mulhi_epu16(v, v);
+    }
+    static vec mul32(vec a, vec b) { return _mm256_mullo_epi32(a, b); }
+    static void add_wide(std::uint64_t *w, vec v) {
+        __m256i *const low = reinterpret_cast<__m256i *>(w), *const high = low + 1;
+        _mm256_store_si256(low, _mm256_add_epi64(_mm256_load_si256(low),
+                                                 _mm256_cvtepu32_epi64(_mm256_castsi256_si128(v))));
+        _mm256_store_si256(high,
+                           _mm256_add_epi64(_mm256_load_si256(high),
+                                            _mm256_cvtepu32_epi64(_mm256_extracti128_si256(v, 1))));
     }
 };
 
