@@ -31,7 +31,10 @@
 //   loop takes; scan_chunks: how many chunks of a run the scan of the ties
 //   takes side by side (see ChunkScan), or 1 for one step at a time;
 //   optionally step_bits16, a step's flags in 16-bit lanes as two words at
-//   once;
+//   once, and unit8_bits(s, ties, odd_d), a step's flags at unit 8 from its
+//   samples at s: a square is a tie there where its sample is 2 mod 4, and
+//   its d is odd where the sample is 3 or 5 mod 8 (x mod 16 follows v mod 8,
+//   and x + 3 carries nothing into bit 3);
 //   optionally DSums, its own way of keeping the sums of d (see SplitSums),
 //   and MetCounts, its own way of counting the scan's ties by channel.
 #pragma once
@@ -666,7 +669,13 @@ template <class V> struct VectorLoops {
         void sums_and_scan_step(const std::uint32_t *s, std::size_t slot) {
             constexpr std::size_t n = step_vectors / 2;
             std::uint64_t tie_bits = 0, odd_bits = 0;
-            if constexpr (requires { V::step_bits16; }) {
+            if constexpr (ties == Ties::scan8 &&
+                          requires { V::unit8_bits(s, tie_bits, odd_bits); }) {
+                // At unit 8 the level reads the flags from the samples.
+                unrolled<step_vectors>(
+                    [&]<std::size_t i>() { add_squares<i % 3>(V::load(s + W * i)); });
+                V::unit8_bits(s, tie_bits, odd_bits);
+            } else if constexpr (requires { V::step_bits16; }) {
                 vec16 is_tie[n], odd_d[n];
                 unrolled<n>([&]<std::size_t i>() { sums_and_flags<i>(s, is_tie[i], odd_d[i]); });
                 step_bits16(is_tie, odd_d, tie_bits, odd_bits);

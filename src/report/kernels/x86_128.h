@@ -97,6 +97,27 @@ template <bool sse41> struct X86x128 {
     }
     // With sse41 only.
     static vec mul32(vec a, vec b) { return _mm_mullo_epi32(a, b); }
+    // Each sample's residue mod 8 as a byte, looked up in a table of its
+    // flags: the tie in the top bit, the odd d in the next. (A sample of
+    // 2^16 or more saturates, and its run is not used.)
+    static void unit8_bits(const std::uint32_t *s, std::uint64_t &ties, std::uint64_t &odd_d)
+        requires sse41
+    {
+        const vec seven = _mm_set1_epi16(7);
+        auto residues = [&](int k) {
+            return _mm_and_si128(_mm_packus_epi32(load(s + 8 * k), load(s + 8 * k + 4)), seven);
+        };
+        const vec table = _mm_setr_epi8(0, 0, -128, 64, 0, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+        ties = odd_d = 0;
+        for (int g = 0; g < 3; ++g) {
+            const vec flags =
+                _mm_shuffle_epi8(table, _mm_packus_epi16(residues(2 * g), residues(2 * g + 1)));
+            ties |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(flags))} << (16 * g);
+            odd_d |= std::uint64_t{static_cast<std::uint16_t>(
+                         _mm_movemask_epi8(_mm_slli_epi16(flags, 1)))}
+                     << (16 * g);
+        }
+    }
     static void add_wide(std::uint64_t *w, vec v) {
         __m128i *const low = reinterpret_cast<__m128i *>(w), *const high = low + 1;
         _mm_store_si128(low, _mm_add_epi64(_mm_load_si128(low), _mm_cvtepu32_epi64(v)));

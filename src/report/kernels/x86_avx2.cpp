@@ -66,6 +66,30 @@ struct Avx2 {
         high = _mm256_mulhi_epu16(v, v);
     }
     static vec mul32(vec a, vec b) { return _mm256_mullo_epi32(a, b); }
+    // Each sample's residue mod 8 as a byte, looked up in a table of its
+    // flags: the tie in the top bit, the odd d in the next. (A sample of
+    // 2^16 or more saturates, and its run is not used.) The packs work
+    // within each 128-bit half; the permutation puts the four-byte groups
+    // back in order.
+    static void unit8_bits(const std::uint32_t *s, std::uint64_t &ties, std::uint64_t &odd_d) {
+        const vec seven = _mm256_set1_epi16(7);
+        auto residues = [&](int k) {
+            return _mm256_and_si256(_mm256_packus_epi32(load(s + 16 * k), load(s + 16 * k + 8)),
+                                    seven);
+        };
+        const vec table = _mm256_setr_epi8(0, 0, -128, 64, 0, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                           0, 0, -128, 64, 0, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+        const vec order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+        const vec first = _mm256_permutevar8x32_epi32(
+            _mm256_shuffle_epi8(table, _mm256_packus_epi16(residues(0), residues(1))), order);
+        const vec last = _mm256_permutevar8x32_epi32(
+            _mm256_shuffle_epi8(table, _mm256_packus_epi16(residues(2), zero())), order);
+        auto bits = [](vec v) {
+            return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(v)));
+        };
+        ties = bits(first) | bits(last) << 32;
+        odd_d = bits(_mm256_slli_epi16(first, 1)) | bits(_mm256_slli_epi16(last, 1)) << 32;
+    }
     static void add_wide(std::uint64_t *w, vec v) {
         __m256i *const low = reinterpret_cast<__m256i *>(w), *const high = low + 1;
         _mm256_store_si256(low, _mm256_add_epi64(_mm256_load_si256(low),
