@@ -89,6 +89,7 @@ struct Neon {
     using vec = uint32x4_t;
     // Thirty-two registers hold a run's extremes and sums at once.
     static constexpr bool one_pass = true;
+    static constexpr bool one_pass_whole = true;
     static constexpr std::size_t scan_chunks = 1;
     static constexpr std::size_t narrow_unroll = 4;
 

@@ -10,6 +10,7 @@ struct Portable {
     static constexpr std::size_t lanes = 4;
     using vec = std::uint32_t __attribute__((vector_size(16)));
     static constexpr bool one_pass = false;
+    static constexpr bool one_pass_whole = false;
     static constexpr std::size_t scan_chunks = 1;
     static constexpr std::size_t narrow_unroll = 1;
 

@@ -27,7 +27,8 @@
 //   group_bits16, the top bits in the order of group_bits, of the vectors
 //   narrow16 made;
 //   one_pass: whether min, max and sum and the sums of d fit the vector
-//   registers at once; narrow_unroll: how many blocks a turn of the narrow
+//   registers at once, and one_pass_whole, whether they do where the squares
+//   are whole (see WholeSums); narrow_unroll: how many blocks a turn of the narrow
 //   loop takes; scan_chunks: how many chunks of a run the scan of the ties
 //   takes side by side (see ChunkScan), or 1 for one step at a time;
 //   optionally step_bits16, a step's flags in 16-bit lanes as two words at
@@ -748,10 +749,13 @@ template <class V> struct VectorLoops {
         using State = Run<ties, uniform>;
         State run(plan, totals);
         constexpr bool fused = State::scanned && uniform;
+        constexpr bool one_pass =
+            V::one_pass ||
+            (V::one_pass_whole && std::is_same_v<typename State::RunSums, WholeSums<V>>);
         const std::uint32_t *const start = samples(pixels);
         if constexpr (State::scanned)
             run.scan.begin(count / step_pixels);
-        if constexpr (fused || !V::one_pass)
+        if constexpr (fused || !one_pass)
             for_each_block<step_pixels / W>(pixels, count, [&](const std::uint32_t *s) {
                 run.template add_extremes<0>(V::load(s));
                 run.template add_extremes<1>(V::load(s + W));
@@ -767,7 +771,7 @@ template <class V> struct VectorLoops {
                 pixels, count,
                 [&](const std::uint32_t *s) {
                     const vec v0 = V::load(s), v1 = V::load(s + W), v2 = V::load(s + 2 * W);
-                    if constexpr (V::one_pass) {
+                    if constexpr (one_pass) {
                         run.template add_extremes<0>(v0);
                         run.template add_extremes<1>(v1);
                         run.template add_extremes<2>(v2);

@@ -13,6 +13,7 @@ template <bool sse41> struct X86x128 {
     static constexpr std::size_t lanes = 4;
     using vec = __m128i;
     static constexpr bool one_pass = false;
+    static constexpr bool one_pass_whole = false;
     static constexpr std::size_t scan_chunks = sse41 ? 1 : 2;
     static constexpr bool whole_squares = sse41;
     static constexpr std::size_t narrow_unroll = 1;

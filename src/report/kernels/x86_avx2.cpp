@@ -12,6 +12,7 @@ struct Avx2 {
     static constexpr std::size_t lanes = 8;
     using vec = __m256i;
     static constexpr bool one_pass = false;
+    static constexpr bool one_pass_whole = true;
     static constexpr std::size_t scan_chunks = 4;
     static constexpr bool whole_squares = true;
     static constexpr std::size_t narrow_unroll = 1;
