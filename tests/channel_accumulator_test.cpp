@@ -248,7 +248,8 @@ void expect_square_sums_in_order(const Rows &rows, const std::array<double, 3> &
 // crosses and everything past 2^63 in order.
 TEST_P(ChannelStats, SumsCrossEveryBinadeFrom2To53To2To64) {
     using pixtally::kernels::run_pixels;
-    const Rows rows = random_rows(static_cast<int>(2 * run_pixels + 17), 3, 0, 65535, 21); // adds about 2^46
+    // Adds about 2^46 to each channel.
+    const Rows rows = random_rows(static_cast<int>(2 * run_pixels + 17), 3, 0, 65535, 21);
     for (int k = 53; k <= 64; ++k)
         expect_square_sums_in_order(
             rows, {std::ldexp(1.0, k) - 0x1p43, std::ldexp(1.0, k) - 0x1p42, std::ldexp(1.0, k) - 0x1p44},

@@ -57,11 +57,12 @@ namespace pixtally::kernels {
 // even m (see TieScan).
 enum class Rounding { exact, nearest };
 
-// The lanes' sums of (x + h) >> j, h = u/2, kept as the squares' high and low
-// 16 bits apart, in 32-bit lanes: x + h = high * 2^16 + (low + h), and
-// j <= 16, so (x + h) >> j = high * 2^(16 - j) + ((low + h) >> j). Where every lane has the same j
-// (uniform) the low parts are shifted as they come; else they are summed
-// without their last j bits, and shifted at the end.
+// The lanes' sums of (x + h) >> j, h = u/2, kept as the squares' high and
+// low 16 bits apart, in 32-bit lanes: x + h = high * 2^16 + (low + h), and
+// j <= 16, so (x + h) >> j = high * 2^(16 - j) + ((low + h) >> j). Where
+// every lane has the same j (uniform) the low parts are shifted as they
+// come; else they are summed without their last j bits, and shifted at the
+// end.
 template <class V> struct SplitSums {
     using vec = typename V::vec;
     struct Constants {
@@ -112,8 +113,9 @@ using Words4 = std::uint64_t __attribute__((vector_size(32)));
 // multiplies 32-bit lanes whole (V::whole_squares: mul32, and add_wide(w,
 // v), which adds v's lanes to the W 64-bit sums at w): each square's
 // (x + h) >> j is summed in a 32-bit lane for as many steps as it has room
-// for, then added to the lane's sum in memory, out of the registers' way. A step adds
-// 16 / W of them to a lane, each below 2^(32 - j), so W * 2^j / 16 steps fit.
+// for, then added to the lane's sum in memory, out of the registers' way.
+// A step adds 16 / W of them to a lane, each below 2^(32 - j), so
+// W * 2^j / 16 steps fit: at least one, for W >= 4 and j >= 2.
 template <class V> struct WholeSums {
     using vec = typename V::vec;
     static constexpr std::size_t lanes = V::lanes;
@@ -783,8 +785,9 @@ template <class V> struct VectorLoops {
                 [&] { run.end_turn(); });
         }
         if constexpr (State::scanned && !fused)
-            for_each_step(run, start, count,
-                          [&](const std::uint32_t *s, std::size_t slot) { run.scan_step(s, slot); });
+            for_each_step(run, start, count, [&](const std::uint32_t *s, std::size_t slot) {
+                run.scan_step(s, slot);
+            });
         if constexpr (State::scanned)
             run.scan.end();
         run.finish(totals, run_totals);
