@@ -27,10 +27,11 @@
 //   group_bits16, the top bits in the order of group_bits, of the vectors
 //   narrow16 made;
 //   one_pass: whether min, max and sum and the sums of d fit the vector
-//   registers at once, and one_pass_whole, whether they do where the squares
-//   are whole (see WholeSums); narrow_unroll: how many blocks a turn of the narrow
-//   loop takes; scan_chunks: how many chunks of a run the scan of the ties
-//   takes side by side (see ChunkScan), or 1 for one step at a time;
+//   registers at once, and one_pass_whole, whether they do where the
+//   squares are whole (see WholeSums); narrow_unroll: how many blocks a turn
+//   of the narrow loop takes; scan_chunks: how many chunks of a run the scan
+//   of the ties takes side by side (see ChunkScan), or 1 for one step at a
+//   time;
 //   optionally step_bits16, a step's flags in 16-bit lanes as two words at
 //   once, and unit8_bits(s, ties, odd_d), a step's flags at unit 8 from its
 //   samples at s: a square is a tie there where its sample is 2 mod 4, and
