@@ -98,11 +98,9 @@ struct Neon {
     static vec zero() { return vdupq_n_u32(0); }
     static vec add(vec a, vec b) { return vaddq_u32(a, b); }
     static vec bit_and(vec a, vec b) { return vandq_u32(a, b); }
-    static vec bit_or(vec a, vec b) { return vorrq_u32(a, b); }
     static vec and_not(vec mask, vec v) { return vbicq_u32(v, mask); }
     static vec equal(vec a, vec b) { return vceqq_u32(a, b); }
     static vec splat(std::uint32_t x) { return vdupq_n_u32(x); }
-    static vec shift_left(vec v, int n) { return vshlq_u32(v, vdupq_n_s32(n)); }
     // NEON has no move-mask: spread each lane's top bit over the lane, keep
     // the lane's own bit of the group, and add the lanes.
     static std::uint32_t group_bits(vec a, vec b, vec c, vec d) {

@@ -23,11 +23,9 @@ struct Portable {
     static vec zero() { return vec{}; }
     static vec add(vec a, vec b) { return a + b; }
     static vec bit_and(vec a, vec b) { return a & b; }
-    static vec bit_or(vec a, vec b) { return a | b; }
     static vec and_not(vec mask, vec v) { return v & ~mask; }
     static vec equal(vec a, vec b) { return reinterpret_cast<vec>(a == b); }
     static vec splat(std::uint32_t x) { return vec{} + x; }
-    static vec shift_left(vec v, int n) { return v << n; }
     static vec shift_right(vec v, int n) { return v >> n; }
     static std::uint32_t group_bits(vec a, vec b, vec c, vec d) {
         std::uint32_t bits = 0;

@@ -10,10 +10,10 @@
 // vectors, one for each p, and folded into its channel at the end.
 //
 // V provides, on vectors of W unsigned 32-bit lanes:
-//   load, store, zero, splat, add, bit_and, bit_or, and_not(mask, v) =
-//   v & ~mask, equal (all ones where equal), shift_left and shift_right
-//   (every lane by the same count), group_bits(a, b, c, d): the lanes' top
-//   bits, lane i of the k-th vector at bit W*k + i;
+//   load, store, zero, splat, add, bit_and, and_not(mask, v) = v & ~mask,
+//   equal (all ones where equal), shift_right (every lane by the same
+//   count), group_bits(a, b, c, d): the lanes' top bits, lane i of the k-th
+//   vector at bit W*k + i;
 //   order, min, max, unorder: min and max on values in order()'s form,
 //   exact for samples below 2^16, with any wider sample showing in max;
 //   square_narrow(v): v*v, for v below 2^15;

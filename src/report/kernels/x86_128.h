@@ -27,11 +27,9 @@ template <bool sse41> struct X86x128 {
     static vec zero() { return _mm_setzero_si128(); }
     static vec add(vec a, vec b) { return _mm_add_epi32(a, b); }
     static vec bit_and(vec a, vec b) { return _mm_and_si128(a, b); }
-    static vec bit_or(vec a, vec b) { return _mm_or_si128(a, b); }
     static vec and_not(vec mask, vec v) { return _mm_andnot_si128(mask, v); }
     static vec equal(vec a, vec b) { return _mm_cmpeq_epi32(a, b); }
     static vec splat(std::uint32_t x) { return _mm_set1_epi32(static_cast<int>(x)); }
-    static vec shift_left(vec v, int n) { return _mm_sll_epi32(v, _mm_cvtsi32_si128(n)); }
     static vec shift_right(vec v, int n) { return _mm_srl_epi32(v, _mm_cvtsi32_si128(n)); }
     // The saturating packs keep each lane's sign, and the order.
     static std::uint32_t group_bits(vec a, vec b, vec c, vec d) {

@@ -26,11 +26,9 @@ struct Avx2 {
     static vec zero() { return _mm256_setzero_si256(); }
     static vec add(vec a, vec b) { return _mm256_add_epi32(a, b); }
     static vec bit_and(vec a, vec b) { return _mm256_and_si256(a, b); }
-    static vec bit_or(vec a, vec b) { return _mm256_or_si256(a, b); }
     static vec and_not(vec mask, vec v) { return _mm256_andnot_si256(mask, v); }
     static vec equal(vec a, vec b) { return _mm256_cmpeq_epi32(a, b); }
     static vec splat(std::uint32_t x) { return _mm256_set1_epi32(static_cast<int>(x)); }
-    static vec shift_left(vec v, int n) { return _mm256_sll_epi32(v, _mm_cvtsi32_si128(n)); }
     static vec shift_right(vec v, int n) { return _mm256_srl_epi32(v, _mm_cvtsi32_si128(n)); }
     // The saturating packs keep each lane's sign, but work within each
     // 128-bit half: the permutation puts the four-byte groups back in order.
