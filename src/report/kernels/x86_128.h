@@ -111,8 +111,8 @@ template <bool sse41> struct X86x128 {
         for (int g = 0; g < 3; ++g) {
             const vec flags =
                 _mm_shuffle_epi8(table, _mm_packus_epi16(residues(2 * g), residues(2 * g + 1)));
-            ties |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(flags))} << (16 * g);
-            odd_d |= std::uint64_t{static_cast<std::uint16_t>(
+            ties |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(flags))} << (16 * g);
+            odd_d |= std::uint64_t{static_cast<std::uint32_t>(
                          _mm_movemask_epi8(_mm_slli_epi16(flags, 1)))}
                      << (16 * g);
         }
