@@ -1,16 +1,19 @@
 // The aarch64 baseline: NEON, which every aarch64 processor has.
-#include "vector_loops.h"
+#include "level.h"
 
 #include <arm_neon.h>
 
-namespace pixtally::kernels {
+namespace pixtally::kernels::arm_neon {
 
 namespace {
+
+#include "loops.h"
 
 // NEON multiplies and adds into 64-bit lanes in one instruction, and shifts
 // each lane by its own count, rounding if asked: the sums of d are kept
 // whole, two 32-bit lanes' worth in each 64-bit vector.
 struct WideSums {
+    static constexpr Widening widening = Widening::every_turn;
     struct Constants {
         int32x4_t shift; // -j: a right shift, rounding half up
     };
@@ -61,19 +64,12 @@ struct ByteCounts {
     uint16x8_t red_green = vdupq_n_u16(0); // red in the low half
     uint16x4_t blue = vdup_n_u16(0);
 
-    static constexpr std::uint64_t channel_bits(unsigned c) {
-        std::uint64_t bits = 0;
-        for (unsigned s = c; s < 48; s += 3)
-            bits |= std::uint64_t{1} << s;
-        return bits;
-    }
     void add(std::uint64_t met) {
         static constexpr std::uint64_t masks[2] = {channel_bits(0), channel_bits(1)};
         const uint8x16_t both = vreinterpretq_u8_u64(vdupq_n_u64(met));
-        red_green = vpadalq_u8(red_green,
-                               vcntq_u8(vandq_u8(both, vreinterpretq_u8_u64(vld1q_u64(masks)))));
-        blue = vpadal_u8(blue, vcnt_u8(vand_u8(vget_low_u8(both),
-                                               vcreate_u8(channel_bits(2)))));
+        red_green =
+            vpadalq_u8(red_green, vcntq_u8(vandq_u8(both, vreinterpretq_u8_u64(vld1q_u64(masks)))));
+        blue = vpadal_u8(blue, vcnt_u8(vand_u8(vget_low_u8(both), vcreate_u8(channel_bits(2)))));
     }
     std::uint64_t total(unsigned c) const {
         return c == 0   ? vaddlv_u16(vget_low_u16(red_green))
@@ -83,15 +79,21 @@ struct ByteCounts {
 };
 
 struct Neon {
-    using DSums = WideSums;
-    using MetCounts = ByteCounts;
     static constexpr std::size_t lanes = 4;
     using vec = uint32x4_t;
     // Thirty-two registers hold a run's extremes and sums at once.
     static constexpr bool one_pass = true;
     static constexpr bool one_pass_whole = true;
-    static constexpr std::size_t scan_chunks = 1;
     static constexpr std::size_t narrow_unroll = 4;
+    static constexpr std::size_t scan_chunks = 1;
+    static constexpr bool has_unit8_bits = false;
+    static constexpr bool has_step_bits16 = true;
+    static constexpr bool has_whole_squares = false;
+    static constexpr bool has_d_sums = true;
+    using DSums = WideSums;
+    static constexpr bool has_met_counts = true;
+    using MetCounts = ByteCounts;
+    static constexpr bool counts_bits = false;
 
     static vec load(const std::uint32_t *p) { return vld1q_u32(p); }
     static void store(std::uint32_t *p, vec v) { vst1q_u32(p, v); }
@@ -101,6 +103,7 @@ struct Neon {
     static vec and_not(vec mask, vec v) { return vbicq_u32(v, mask); }
     static vec equal(vec a, vec b) { return vceqq_u32(a, b); }
     static vec splat(std::uint32_t x) { return vdupq_n_u32(x); }
+    static vec shift_right(vec v, int n) { return vshlq_u32(v, vdupq_n_s32(-n)); }
     // NEON has no move-mask: spread each lane's top bit over the lane, keep
     // the lane's own bit of the group, and add the lanes.
     static std::uint32_t group_bits(vec a, vec b, vec c, vec d) {
@@ -129,9 +132,8 @@ struct Neon {
     }
     static vec16 equal16(vec16 a, vec16 b) { return vceqq_u16(a, b); }
     static std::uint32_t group_bits16(vec16 a, vec16 b) {
-        static constexpr std::uint16_t weights[2][8] = {{1, 2, 4, 8, 16, 32, 64, 128},
-                                                        {256, 512, 1024, 2048, 4096, 8192,
-                                                         16384, 32768}};
+        static constexpr std::uint16_t weights[2][8] = {
+            {1, 2, 4, 8, 16, 32, 64, 128}, {256, 512, 1024, 2048, 4096, 8192, 16384, 32768}};
         auto bit = [](vec16 v, const std::uint16_t(&weight)[8]) {
             return vandq_u16(vreinterpretq_u16_s16(vshrq_n_s16(vreinterpretq_s16_u16(v), 15)),
                              vld1q_u16(weight));
@@ -174,6 +176,6 @@ struct Neon {
 
 } // namespace
 
-const LevelKernels baseline_kernels = VectorLoops<Neon>::kernels;
+constexpr KernelLevel level = make_level<Neon>("baseline", 0);
 
-} // namespace pixtally::kernels
+} // namespace pixtally::kernels::arm_neon

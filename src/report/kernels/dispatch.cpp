@@ -1,101 +1,108 @@
-// Which level's loops run. The processor's features are read once, at
-// start-up, and the highest level that this binary holds and the processor
-// runs is chosen, the same way on every system (no loader feature such as
-// ifunc is needed):
+// Which level's loops run. Once, at start-up, the processor's features are
+// read and the highest level this binary holds that the processor runs is
+// chosen, the same way on every system (no loader feature such as ifunc is
+// needed):
 //
 //   x86-64   AVX2 (with BMI1 and POPCNT, and the system saving the 256-bit
 //            registers), else SSE4.1 with POPCNT, else the SSE2 baseline
 //            that every x86-64 processor has;
 //   aarch64  the NEON baseline, which every aarch64 processor has;
-//   others   the baseline, in the compiler's own vector code.
+//   others   the compiler's own vector code.
 //
-// The build switch PIXTALLY_CPU leaves the levels above it out of the
-// binary; the tests and the benchmark may choose a lower level than the
-// highest.
+// The environment variable PIXTALLY_LEVEL may name a lower level to run
+// instead, for the tests and the benchmark: the figures are the same at
+// every level, only the time differs. The build switch PIXTALLY_CPU leaves
+// the levels above it out of the binary altogether.
+#include "cpu_features.h"
 #include "level.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace pixtally::kernels {
 
 namespace {
 
-const LevelKernels *table_of(Level level) {
-    switch (level) {
-    case Level::baseline:
-        return &baseline_kernels;
-#ifdef PIXTALLY_LEVEL_SSE41
-    case Level::sse41:
-        return &sse41_kernels;
-#endif
-#ifdef PIXTALLY_LEVEL_AVX2
-    case Level::avx2:
-        return &avx2_kernels;
-#endif
-    default:
-        return nullptr;
-    }
-}
-
-bool processor_runs(Level level) {
-#if defined(__x86_64__) || defined(_M_X64)
-    __builtin_cpu_init();
-    switch (level) {
-    case Level::sse41:
-        return __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("popcnt");
-    case Level::avx2:
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-               __builtin_cpu_supports("popcnt");
-    default:
-        return true;
-    }
-#else
-    return level == Level::baseline;
-#endif
-}
-
-Level highest_level() {
-    Level highest = Level::baseline;
-    for (const Level level : all_levels)
-        if (level_runs_here(level))
+const KernelLevel *highest_here() {
+    const KernelLevel *highest = levels_built().front();
+    for (const KernelLevel *level : levels_built())
+        if (runs_here(*level))
             highest = level;
     return highest;
 }
 
-Level current = Level::baseline;
-const LevelKernels *in_use = nullptr;
+const KernelLevel *built_level_named(const char *name) {
+    for (const KernelLevel *level : levels_built())
+        if (std::strcmp(level->name, name) == 0)
+            return level;
+    return nullptr;
+}
+
+// One line on standard error, and the run goes on: a level is a matter of
+// time, never of the figures. (Plain stdio, as everywhere in this library:
+// the program needs nothing of the C++ runtime library.)
+const KernelLevel &instead(const char *wanted, const KernelLevel *named,
+                           const KernelLevel &highest) {
+    std::fprintf(stderr, "pixtally: PIXTALLY_LEVEL=%s ", wanted);
+    if (named == nullptr) {
+        std::fprintf(stderr, "is not a level of this build (");
+        const char *separator = "";
+        for (const KernelLevel *level : levels_built()) {
+            std::fprintf(stderr, "%s%s", separator, level->name);
+            separator = ", ";
+        }
+        std::fprintf(stderr, ")");
+    } else {
+        std::fprintf(stderr, "needs what this processor lacks");
+    }
+    std::fprintf(stderr, "; %s runs instead\n", highest.name);
+    return highest;
+}
+
+const KernelLevel &chosen_at_start() {
+    const KernelLevel &highest = *highest_here();
+    const char *wanted = std::getenv("PIXTALLY_LEVEL");
+    if (wanted == nullptr || *wanted == '\0')
+        return highest;
+    const KernelLevel *named = built_level_named(wanted);
+    if (named == nullptr || !runs_here(*named))
+        return instead(wanted, named, highest);
+    return *named;
+}
+
+const KernelLevel *in_use = nullptr;
+
+void choose_once() {
+    if (in_use == nullptr)
+        in_use = &chosen_at_start();
+}
 
 // At start-up, before main.
-[[maybe_unused]] const bool chosen = (use_level(highest_level()), true);
+[[maybe_unused]] const bool chosen = (choose_once(), true);
 
 } // namespace
 
-const char *level_name(Level level) {
-    switch (level) {
-    case Level::sse41:
-        return "sse4.1";
-    case Level::avx2:
-        return "avx2";
-    default:
-        return "baseline";
-    }
+const char *level_name(const KernelLevel &level) {
+    return level.name;
 }
 
-bool level_runs_here(Level level) {
-    return table_of(level) != nullptr && processor_runs(level);
+bool runs_here(const KernelLevel &level) {
+    return (level.needs & ~processor_features()) == 0;
 }
 
-Level level_in_use() {
-    return current;
+const KernelLevel &level_in_use() {
+    choose_once();
+    return *in_use;
 }
 
-void use_level(Level level) {
-    current = level;
-    in_use = table_of(level);
+void use_level(const KernelLevel &level) {
+    in_use = &level;
 }
 
 const LevelKernels &kernels_in_use() {
-    if (in_use == nullptr) // only before start-up has chosen
-        use_level(highest_level());
-    return *in_use;
+    choose_once(); // only before start-up has chosen
+    return in_use->kernels;
 }
 
 } // namespace pixtally::kernels

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "libnetpbm.h"
 
@@ -22,20 +23,23 @@ struct RowSums {
 // any sample is still counted exactly by the rule.
 void add_row(RowSums &sums, const pixel *row, std::size_t width, pixval maxval);
 
-// The instruction-set levels the kernels are built for, lowest first. The
-// baseline is SSE2 on x86-64, NEON on aarch64 and the compiler's own vector
-// code elsewhere.
-enum class Level { baseline, sse41, avx2 };
-constexpr Level all_levels[] = {Level::baseline, Level::sse41, Level::avx2};
+// An instruction-set level the kernels are built for (level.h). The lowest
+// is the architecture's baseline: SSE2 on x86-64, NEON on aarch64, the
+// compiler's own vector code elsewhere. Every level gives the same figures.
+struct KernelLevel;
 
-const char *level_name(Level level);
+// The levels this binary holds, lowest first.
+std::span<const KernelLevel *const> levels_built();
 
-// Whether this binary holds the level and this processor can run it.
-bool level_runs_here(Level level);
+const char *level_name(const KernelLevel &level);
 
-// The level in use: the highest that runs here, unless the tests or the
-// benchmark chose another.
-Level level_in_use();
-void use_level(Level level);
+// Whether this processor has what the level needs.
+bool runs_here(const KernelLevel &level);
+
+// The level in use: the highest that runs here, or the lower one that
+// PIXTALLY_LEVEL named when the program started, or the one use_level chose
+// since.
+const KernelLevel &level_in_use();
+void use_level(const KernelLevel &level);
 
 } // namespace pixtally::kernels

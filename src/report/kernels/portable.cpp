@@ -1,18 +1,28 @@
-// The baseline elsewhere: the compiler's own 128-bit vector code, which it
-// builds for whatever vector unit the processor has, or none.
-#include "vector_loops.h"
+// The baseline on architectures without a level of their own: the
+// compiler's own 128-bit vector code, which it builds for whatever vector
+// unit the processor has, or none. Elsewhere the switch PIXTALLY_PORTABLE
+// builds it too, below the baseline, so that it is tested.
+#include "level.h"
 
-namespace pixtally::kernels {
+namespace pixtally::kernels::portable {
 
 namespace {
+
+#include "loops.h"
 
 struct Portable {
     static constexpr std::size_t lanes = 4;
     using vec = std::uint32_t __attribute__((vector_size(16)));
     static constexpr bool one_pass = false;
     static constexpr bool one_pass_whole = false;
-    static constexpr std::size_t scan_chunks = 1;
     static constexpr std::size_t narrow_unroll = 1;
+    static constexpr std::size_t scan_chunks = 1;
+    static constexpr bool has_unit8_bits = false;
+    static constexpr bool has_step_bits16 = false;
+    static constexpr bool has_whole_squares = false;
+    static constexpr bool has_d_sums = false;
+    static constexpr bool has_met_counts = false;
+    static constexpr bool counts_bits = false;
 
     static vec load(const std::uint32_t *p) {
         vec v;
@@ -71,6 +81,6 @@ struct Portable {
 
 } // namespace
 
-const LevelKernels baseline_kernels = VectorLoops<Portable>::kernels;
+constexpr KernelLevel level = make_level<Portable>("portable", 0);
 
-} // namespace pixtally::kernels
+} // namespace pixtally::kernels::portable

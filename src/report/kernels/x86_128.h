@@ -1,22 +1,20 @@
 // x86-64 vector operations on 128 bits: the SSE2 baseline, and with sse41
-// the SSE4.1 level.
-#pragma once
-
-#include <cstddef>
-#include <cstdint>
-
-#include <smmintrin.h>
-
-namespace pixtally::kernels {
+// the SSE4.1 level (with POPCNT). Included by each of the two levels' files
+// inside its own namespace, after <smmintrin.h>.
 
 template <bool sse41> struct X86x128 {
     static constexpr std::size_t lanes = 4;
     using vec = __m128i;
     static constexpr bool one_pass = false;
     static constexpr bool one_pass_whole = false;
-    static constexpr std::size_t scan_chunks = sse41 ? 1 : 2;
-    static constexpr bool whole_squares = sse41;
     static constexpr std::size_t narrow_unroll = 1;
+    static constexpr std::size_t scan_chunks = sse41 ? 1 : 2;
+    static constexpr bool has_unit8_bits = sse41;
+    static constexpr bool has_step_bits16 = false;
+    static constexpr bool has_whole_squares = sse41;
+    static constexpr bool has_d_sums = false;
+    static constexpr bool has_met_counts = false;
+    static constexpr bool counts_bits = sse41;
 
     static vec load(const std::uint32_t *p) {
         return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
@@ -94,14 +92,12 @@ template <bool sse41> struct X86x128 {
         low = _mm_mullo_epi16(v, v);
         high = _mm_mulhi_epu16(v, v);
     }
-    // With sse41 only.
-    static vec mul32(vec a, vec b) { return _mm_mullo_epi32(a, b); }
+    static vec mul32(vec a, vec b) requires sse41 { return _mm_mullo_epi32(a, b); }
     // Each sample's residue mod 8 as a byte, looked up in a table of its
     // flags: the tie in the top bit, the odd d in the next. (A sample of
     // 2^16 or more saturates, and its run is not used.)
-    static void unit8_bits(const std::uint32_t *s, std::uint64_t &ties, std::uint64_t &odd_d)
-        requires sse41
-    {
+    static void unit8_bits(const std::uint32_t *s, std::uint64_t &ties,
+                           std::uint64_t &odd_d) requires sse41 {
         const vec seven = _mm_set1_epi16(7);
         auto residues = [&](int k) {
             return _mm_and_si128(_mm_packus_epi32(load(s + 8 * k), load(s + 8 * k + 4)), seven);
@@ -117,12 +113,10 @@ template <bool sse41> struct X86x128 {
                      << (16 * g);
         }
     }
-    static void add_wide(std::uint64_t *w, vec v) {
+    static void add_wide(std::uint64_t *w, vec v) requires sse41 {
         __m128i *const low = reinterpret_cast<__m128i *>(w), *const high = low + 1;
         _mm_store_si128(low, _mm_add_epi64(_mm_load_si128(low), _mm_cvtepu32_epi64(v)));
-        _mm_store_si128(high, _mm_add_epi64(_mm_load_si128(high),
-                                            _mm_cvtepu32_epi64(_mm_srli_si128(v, 8))));
+        _mm_store_si128(
+            high, _mm_add_epi64(_mm_load_si128(high), _mm_cvtepu32_epi64(_mm_srli_si128(v, 8))));
     }
 };
-
-} // namespace pixtally::kernels

@@ -1,21 +1,28 @@
 // The AVX2 level (with BMI1 and POPCNT): 256-bit vectors. Built with -mavx2
 // -mbmi -mpopcnt.
-#include "vector_loops.h"
+#include "level.h"
 
 #include <immintrin.h>
 
-namespace pixtally::kernels {
+namespace pixtally::kernels::x86_avx2 {
 
 namespace {
+
+#include "loops.h"
 
 struct Avx2 {
     static constexpr std::size_t lanes = 8;
     using vec = __m256i;
     static constexpr bool one_pass = false;
     static constexpr bool one_pass_whole = true;
-    static constexpr std::size_t scan_chunks = 4;
-    static constexpr bool whole_squares = true;
     static constexpr std::size_t narrow_unroll = 1;
+    static constexpr std::size_t scan_chunks = 4;
+    static constexpr bool has_unit8_bits = true;
+    static constexpr bool has_step_bits16 = false;
+    static constexpr bool has_whole_squares = true;
+    static constexpr bool has_d_sums = false;
+    static constexpr bool has_met_counts = false;
+    static constexpr bool counts_bits = true;
 
     static vec load(const std::uint32_t *p) {
         return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
@@ -101,6 +108,6 @@ struct Avx2 {
 
 } // namespace
 
-const LevelKernels avx2_kernels = VectorLoops<Avx2>::kernels;
+constexpr KernelLevel level = make_level<Avx2>("avx2", cpu_avx2 | cpu_bmi1 | cpu_popcnt);
 
-} // namespace pixtally::kernels
+} // namespace pixtally::kernels::x86_avx2

@@ -1,9 +1,17 @@
 // The x86-64 baseline: SSE2, which every x86-64 processor has.
-#include "vector_loops.h"
+#include "level.h"
+
+#include <smmintrin.h>
+
+namespace pixtally::kernels::x86_sse2 {
+
+namespace {
+
+#include "loops.h"
 #include "x86_128.h"
 
-namespace pixtally::kernels {
+} // namespace
 
-const LevelKernels baseline_kernels = VectorLoops<X86x128<false>>::kernels;
+constexpr KernelLevel level = make_level<X86x128<false>>("baseline", 0);
 
-} // namespace pixtally::kernels
+} // namespace pixtally::kernels::x86_sse2

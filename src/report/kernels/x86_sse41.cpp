@@ -1,10 +1,18 @@
 // The SSE4.1 level (with POPCNT): 128-bit vectors with unsigned 32-bit min
-// and max. Built with -msse4.1 -mpopcnt.
-#include "vector_loops.h"
+// and max, and 32-bit multiplies. Built with -msse4.1 -mpopcnt.
+#include "level.h"
+
+#include <smmintrin.h>
+
+namespace pixtally::kernels::x86_sse41 {
+
+namespace {
+
+#include "loops.h"
 #include "x86_128.h"
 
-namespace pixtally::kernels {
+} // namespace
 
-const LevelKernels sse41_kernels = VectorLoops<X86x128<true>>::kernels;
+constexpr KernelLevel level = make_level<X86x128<true>>("sse4.1", cpu_sse41 | cpu_popcnt);
 
-} // namespace pixtally::kernels
+} // namespace pixtally::kernels::x86_sse41
