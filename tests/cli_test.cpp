@@ -96,6 +96,37 @@ TEST(Input, UnreadableFile) {
                "Failed to open file!\n: errno=13 (Permission denied)\n", 1);
 }
 
+// PIXTALLY_LEVEL runs a lower level of the row kernels; a level that this
+// build or this processor lacks is named on standard error with the level
+// that runs instead, and the run goes on as it would have.
+TEST(Input, PixtallyLevelChoosesALowerLevelOrSaysWhichRunsInstead) {
+    // 16-bit, and long enough for the square sums to pass 2^55, where they
+    // round at unit 8.
+    const std::string image =
+        scratch_file("levels.ppm", make_image({"high", "3100", "3000", "60000", "65535", "8"}));
+    const RunResult highest = run_pixtally({"-vv", "-f", image});
+    ASSERT_EQ(highest.status, 0);
+    const std::vector<std::string> levels = levels_here();
+    for (const std::string &level : levels)
+        expect_run(run_pixtally({"-vv", "-f", image}, {.env = {{"PIXTALLY_LEVEL", level}}}),
+                   highest.out, "", 0);
+    expect_run(run_pixtally({"-vv", "-f", image}, {.env = {{"PIXTALLY_LEVEL", ""}}}), highest.out,
+               "", 0);
+
+    const RunSetup unknown{.env = {{"PIXTALLY_LEVEL", "avx512"}}};
+    const std::regex instead("pixtally: PIXTALLY_LEVEL=avx512 is not a level of this build "
+                             "\\(([a-z0-9.]+, )*[a-z0-9.]+\\); " +
+                             std::regex_replace(levels.back(), std::regex("\\."), "\\.") +
+                             " runs instead\n");
+    const RunResult report = run_pixtally({"-vv", "-f", image}, unknown);
+    EXPECT_EQ(report.out, highest.out);
+    EXPECT_TRUE(std::regex_match(report.err, instead)) << report.err;
+    EXPECT_EQ(report.status, 0);
+    const RunResult missing = run_pixtally({"-f", "/nonexistent/a.ppm"}, unknown);
+    EXPECT_TRUE(missing.err.ends_with(open_failed)) << missing.err;
+    EXPECT_EQ(missing.status, 1);
+}
+
 TEST(HeaderReport, RawAndPlainAtVerbosityZeroAndOne) {
     const std::string raw = scratch_file("raw.ppm", raw_640x480());
     const std::string plain = scratch_file("plain.ppm", plain_640x480());
@@ -139,8 +170,8 @@ TEST(Output, APipeWithoutReaderEndsTheRunBySigpipeUnlessIgnored) {
     const RunResult killed = run_pixtally({"-vv", "-f", image}, {.output_to_gone_reader = true});
     EXPECT_EQ(killed.signal, SIGPIPE);
     EXPECT_EQ(killed.err, "");
-    const RunResult ignored = run_pixtally(
-        {"-vv", "-f", image}, {.output_to_gone_reader = true, .ignore_sigpipe = true});
+    const RunResult ignored =
+        run_pixtally({"-vv", "-f", image}, {.output_to_gone_reader = true, .ignore_sigpipe = true});
     EXPECT_EQ(ignored.err, "Failed to write output!\n: errno=32 (Broken pipe)\n");
     EXPECT_EQ(ignored.status, 1);
 }

@@ -61,16 +61,35 @@ std::string shell_quoted(const std::string &path) {
     return quoted + "'";
 }
 
-// The project's own programs run through the emulator named at build time
-// where the tests were cross-built: PIXTALLY_EMULATOR, a
-// command whose words are joined by '|', such as "qemu-aarch64".
-std::vector<std::string> own_program(const std::string &path) {
+// A command whose words are joined by '|', such as "qemu-aarch64".
+std::vector<std::string> words_of(const std::string &command) {
     std::vector<std::string> words;
-#ifdef PIXTALLY_EMULATOR
-    std::istringstream emulator(PIXTALLY_EMULATOR);
-    for (std::string word; std::getline(emulator, word, '|');)
+    std::istringstream in(command);
+    for (std::string word; std::getline(in, word, '|');)
         words.push_back(word);
+    return words;
+}
+
+// The project's own programs run through the emulator named at build time
+// where the tests were cross-built (PIXTALLY_EMULATOR).
+std::vector<std::string> own_program(const std::string &path) {
+#ifdef PIXTALLY_EMULATOR
+    std::vector<std::string> words = words_of(PIXTALLY_EMULATOR);
+#else
+    std::vector<std::string> words;
 #endif
+    words.push_back(path);
+    return words;
+}
+
+// pixtally alone may also run under an emulator named when the tests run,
+// PIXTALLY_TEST_EMULATOR (such as "qemu-x86_64|-cpu|Penryn"): the same
+// binary on an older processor.
+std::vector<std::string> pixtally_program(const std::string &path) {
+    const char *emulator = std::getenv("PIXTALLY_TEST_EMULATOR");
+    if (emulator == nullptr || *emulator == '\0')
+        return own_program(path);
+    std::vector<std::string> words = words_of(emulator);
     words.push_back(path);
     return words;
 }
@@ -130,6 +149,8 @@ RunResult run_program(const std::vector<std::string> &argv, const RunSetup &setu
         if (setup.ignore_sigpipe)
             signal(SIGPIPE, SIG_IGN); // kept across exec
         redirect(err_path, STDERR_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
+        for (const auto &[name, value] : setup.env)
+            setenv(name.c_str(), value.c_str(), 1);
         if (setup.as_nobody && geteuid() == 0 &&
             (setgroups(0, nullptr) != 0 || setgid(nobody().gid) != 0 || setuid(nobody().uid) != 0))
             _exit(126);
@@ -162,7 +183,7 @@ RunResult run_program(const std::vector<std::string> &argv, const RunSetup &setu
 
 RunResult run_pixtally(const std::vector<std::string> &args, const RunSetup &setup) {
     const bool copy = setup.as_nobody && geteuid() == 0;
-    std::vector<std::string> argv = own_program(copy ? nobody().pixtally : PIXTALLY_BINARY);
+    std::vector<std::string> argv = pixtally_program(copy ? nobody().pixtally : PIXTALLY_BINARY);
     argv.insert(argv.end(), args.begin(), args.end());
     return run_program(argv, setup);
 }
@@ -173,13 +194,22 @@ RunResult run_shell(const std::string &command) {
 
 std::string shell_program(const std::string &path) {
     std::string command;
-    for (const std::string &word : own_program(path))
+    for (const std::string &word :
+         path == PIXTALLY_BINARY ? pixtally_program(path) : own_program(path))
         command += (command.empty() ? "" : " ") + shell_quoted(word);
     return command;
 }
 
 bool emulated() {
-    return own_program("").size() > 1;
+    return pixtally_program("").size() > 1;
+}
+
+std::vector<std::string> levels_here() {
+    std::vector<std::string> names;
+    std::istringstream lines(run_program(pixtally_program(KERNEL_LEVELS_BINARY)).out);
+    for (std::string name; std::getline(lines, name);)
+        names.push_back(name);
+    return names;
 }
 
 std::string make_image(const std::vector<std::string> &args) {

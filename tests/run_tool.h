@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 struct RunResult {
@@ -13,12 +14,13 @@ struct RunResult {
 };
 
 struct RunSetup {
-    std::string input;        // what standard input holds
-    bool close_input = false; // start with standard input closed
-    std::string output_path;  // send standard output here instead
+    std::string input;                  // what standard input holds
+    bool close_input = false;           // start with standard input closed
+    std::string output_path;            // send standard output here instead
     bool output_to_gone_reader = false; // standard output a pipe nobody reads
     bool ignore_sigpipe = false;        // as a caller may have it
-    bool as_nobody = false;   // when root, run a copy of pixtally as nobody
+    bool as_nobody = false;             // when root, run a copy of pixtally as nobody
+    std::vector<std::pair<std::string, std::string>> env; // set for the run
 };
 
 RunResult run_program(const std::vector<std::string> &argv, const RunSetup &setup = {});
@@ -36,6 +38,10 @@ std::string shell_program(const std::string &path);
 // Whether the project's programs run under an emulator.
 bool emulated();
 
+// The names of the row kernels' levels this machine runs, lowest first, as
+// PIXTALLY_LEVEL takes them.
+std::vector<std::string> levels_here();
+
 // Writes contents to a fresh file in the test's scratch folder; returns its path.
 std::string scratch_file(const std::string &name, const std::string &contents);
 
@@ -44,8 +50,8 @@ std::string scratch_file(const std::string &name, const std::string &contents);
 // accept and in their words, and the tool passes both on.
 struct LibraryVerdict {
     bool accepted = false;
-    unsigned maxval = 0;   // as the library delivers it, where accepted
-    std::string message;   // where rejected: the library's words, as pixtally shows them
+    unsigned maxval = 0; // as the library delivers it, where accepted
+    std::string message; // where rejected: the library's words, as pixtally shows them
 };
 LibraryVerdict library_verdict(const std::string &image);
 

@@ -41,7 +41,8 @@ TEST(Table, TwoByTwoLayoutIsExact) {
 }
 
 // Random images of every depth, raw and plain, from a file and from
-// standard input, against the rule applied sample by sample.
+// standard input, against the rule applied sample by sample, at every level
+// of the row kernels that this machine runs.
 TEST(Table, RandomImagesOfEveryDepthFollowTheRule) {
     const int width = 37, height = 23;
     std::mt19937 random(2026);
@@ -65,7 +66,10 @@ TEST(Table, RandomImagesOfEveryDepthFollowTheRule) {
         for (const auto &[image, format] : {std::pair{raw, 20534}, std::pair{plain, 20531}}) {
             const std::string expected = header("37x23", static_cast<int>(maxval), format) + table;
             const std::string path = scratch_file("random.ppm", image);
-            EXPECT_EQ(run_pixtally({"-vv", "-f", path}).out, expected) << maxval;
+            for (const std::string &level : levels_here()) {
+                const RunSetup at_level{.env = {{"PIXTALLY_LEVEL", level}}};
+                EXPECT_EQ(run_pixtally({"-vv", "-f", path}, at_level).out, expected) << level;
+            }
             EXPECT_EQ(run_pixtally({"-vv"}, {.input = image}).out, expected) << maxval;
         }
     }
