@@ -1,7 +1,7 @@
 // The scan of a run's ties: which of them met an even m, per channel, on
 // plain 64-bit words of flags, one word per kind for each step (sample s of
 // the step at bit s, of channel s % 3). It needs no vector operation, and
-// tests/tie_scan_test.cpp checks it against a model that goes bit by bit.
+// tests/kernel_levels_test.cpp checks it against a model that goes bit by bit.
 // (Part of loops.h.)
 //
 // A tie meets an odd m when the samples of its channel since the channel's
@@ -21,24 +21,6 @@ constexpr std::uint64_t channel_bits(unsigned c) {
 // The rounds of a prefix along each channel's 16 samples in a word, which
 // lie three bits apart: by 1, 2, 4 and 8 samples.
 constexpr int prefix_shifts[] = {3, 6, 12, 24};
-
-// x after the prefix XOR along each channel (every third bit), except that
-// a sample whose bit of keep is clear starts a segment of its own. Word is
-// a 64-bit word, or several side by side.
-template <class Word> Word segment_parity(Word x, Word keep) {
-    for (const int shift : prefix_shifts) {
-        x ^= (x << shift) & keep;
-        keep &= keep << shift;
-    }
-    return x;
-}
-
-// The samples that carry on their channel's segment: all but the first of
-// each channel and those right after a tie. (Below the shift of a round
-// nothing moves in, so what keep says there no longer matters.)
-template <class Word> Word carried_on(Word ties) {
-    return ~((ties << 3) | 7);
-}
 
 // The ties met with an even m, counted by channel in three scalars (not an
 // array, which the compiler would spill to vectorise). Where the processor
@@ -85,7 +67,17 @@ template <class Counts, bool all_channels> struct TieScan {
             ties &= channels;
             odd_d &= channels;
         }
-        const std::uint64_t x = segment_parity(odd_d ^ parity, carried_on(ties));
+        // x: the prefix XOR along each channel (every third bit) of the odd
+        // d and the parity coming in, restarted at each channel's first
+        // sample and after each of its ties; keep: the samples that carry
+        // on their channel's segment. (Below the shift of a round nothing
+        // moves in, so what keep says there no longer matters.)
+        std::uint64_t x = odd_d ^ parity;
+        std::uint64_t keep = ~((ties << 3) | 7);
+        for (const int shift : prefix_shifts) {
+            x ^= (x << shift) & keep;
+            keep &= keep << shift;
+        }
         even_met.add(ties & ~x);
         parity = ((x & ~ties) >> 45) & 7;
     }
@@ -155,7 +147,7 @@ template <std::size_t n_chunks, bool hardware, bool all_channels> struct ChunkSc
             __builtin_memcpy(&t, row_ties, sizeof t);
             __builtin_memcpy(&o, row_odd, sizeof o);
             const Words after = t << 3;
-            // x as segment_parity makes it; before, the samples with a tie
+            // x and keep as in TieScan::step; before, the samples with a tie
             // of their channel before them in the chunk.
             Words x = o ^ parity, keep = ~(after | 7), before = after | seen;
             for (const int shift : prefix_shifts) {
