@@ -78,6 +78,12 @@ void choose_once() {
         in_use = &chosen_at_start();
 }
 
+// Apart, so that the row's call of kernels_in_use stays a load and a test.
+[[gnu::noinline]] const LevelKernels &kernels_chosen_now() {
+    choose_once();
+    return in_use->kernels;
+}
+
 // At start-up, before main.
 [[maybe_unused]] const bool chosen = (choose_once(), true);
 
@@ -101,8 +107,9 @@ void use_level(const KernelLevel &level) {
 }
 
 const LevelKernels &kernels_in_use() {
-    choose_once(); // only before start-up has chosen
-    return in_use->kernels;
+    if (in_use != nullptr)
+        return in_use->kernels;
+    return kernels_chosen_now(); // only before start-up has chosen
 }
 
 } // namespace pixtally::kernels
