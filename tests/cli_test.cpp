@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <regex>
 #include <string>
 #include <sys/stat.h>
@@ -74,12 +76,19 @@ TEST(Input, StandardInputByDefaultAndTheLastFileWins) {
     expect_run(run_pixtally({"-f" + b}), header_640x480, "", 0);
 }
 
+// Operands are never read, and the first is named on standard error, so
+// that "pixtally image.ppm" does not seem to hang on the terminal; a lone
+// "-" names standard input, which is read anyway.
 TEST(Input, TheOptionListEndsAtAnOperandDoubleDashOrLoneDash) {
     const RunSetup stdin_image{.input = plain_640x480()};
-    for (const auto &args : {std::vector<std::string>{"x.ppm", "-v"}, {"--", "-v"}, {"-", "-v"}})
-        expect_run(run_pixtally(args, stdin_image), header_640x480, "", 0);
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"x.ppm", "-v"}, "x.ppm"}, {{"--", "-v"}, "-v"}, {{"-", "-v"}, "-v"}};
+    for (const auto &[args, operand] : cases)
+        expect_run(run_pixtally(args, stdin_image), header_640x480,
+                   "pixtally: ignoring operand '" + operand + "'; name an input file with -f\n", 0);
     expect_run(run_pixtally({"-v", "--", "-h"}, stdin_image), header_640x480 + "Format: 20531\n",
-               "", 0);
+               "pixtally: ignoring operand '-h'; name an input file with -f\n", 0);
+    expect_run(run_pixtally({"-"}, stdin_image), header_640x480, "", 0);
 }
 
 TEST(Input, OpenFailures) {
@@ -140,9 +149,14 @@ TEST(HeaderReport, CutShortPixelsAreNotReadBelowTheTable) {
     const RunSetup cut{.input = "P6\n640 480\n255\nabc"};
     expect_run(run_pixtally({}, cut), header_640x480, "", 0);
     expect_run(run_pixtally({"-v"}, cut), header_640x480 + "Format: 20534\n", "", 0);
-    // The table reads them, and the library names the tool when they end.
+    // The table reads them, and the library names the tool when they end,
+    // after the header lines in a file too, not only on a terminal.
     expect_run(run_pixtally({"-vv"}, cut), header_640x480 + "Format: 20534\n",
                library_verdict(cut.input).message, 1);
+    RunSetup merged = cut;
+    merged.err_to_out = true;
+    EXPECT_EQ(run_pixtally({"-vv"}, merged).out,
+              header_640x480 + "Format: 20534\n" + library_verdict(cut.input).message);
 }
 
 TEST(Output, AReportThatCannotBeWrittenIsAFailure) {
@@ -174,6 +188,29 @@ TEST(Output, APipeWithoutReaderEndsTheRunBySigpipeUnlessIgnored) {
         run_pixtally({"-vv", "-f", image}, {.output_to_gone_reader = true, .ignore_sigpipe = true});
     EXPECT_EQ(ignored.err, "Failed to write output!\n: errno=32 (Broken pipe)\n");
     EXPECT_EQ(ignored.status, 1);
+}
+
+// Past the file-size limit the tool ends by SIGXFSZ, as cat does (status
+// 153 in the shell); where the caller ignores that signal the write fails
+// with EFBIG, and that is said. A closed standard output is said too.
+TEST(Output, TheFileSizeLimitAndAClosedStandardOutput) {
+    const std::string image = scratch_file("limit.ppm", raw_640x480());
+    const std::string path = scratch_file("limited.out", "");
+    const RunResult killed =
+        run_pixtally({"-vv", "-f", image}, {.output_path = path, .file_size_limit = 100});
+    EXPECT_EQ(killed.signal, SIGXFSZ);
+    EXPECT_EQ(killed.err, "");
+    const RunResult ignored =
+        run_pixtally({"-vv", "-f", image},
+                     {.output_path = path, .file_size_limit = 100, .ignore_sigxfsz = true});
+    EXPECT_EQ(ignored.err, "Failed to write output!\n: errno=" + std::to_string(EFBIG) + " (" +
+                               std::strerror(EFBIG) + ")\n");
+    EXPECT_EQ(ignored.status, 1);
+    for (const auto &args : {std::vector<std::string>{"-V"}, {"-vv", "-f", image}})
+        expect_run(run_pixtally(args, {.close_output = true}), "",
+                   "Failed to write output!\n: errno=" + std::to_string(EBADF) + " (" +
+                       std::strerror(EBADF) + ")\n",
+                   1);
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <sys/stat.h>
 
@@ -119,7 +121,8 @@ TEST(Hostile, PamWithOneOrThreeChannelsIsReportedExactlyWhereTheLibraryReadsIt) 
          " blue:    10    15    20     5\n"});
     expect_as_the_library_decides(
         {"three channels",
-         "P7\nWIDTH 1\nHEIGHT 2\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB\nENDHDR\n\x01\x02\x03\x03\x02\x01",
+         "P7\nWIDTH 1\nHEIGHT 2\nDEPTH 3\nMAXVAL 255\nTUPLTYPE "
+         "RGB\nENDHDR\n\x01\x02\x03\x03\x02\x01",
          "  red:     1     2     3     1\ngreen:     2     2     2     0\n"
          " blue:     1     2     3     1\n"});
 }
@@ -161,7 +164,12 @@ TEST(Hostile, ARowBufferThatCannotBeHadIsAFatalErrorUnlessNoneIsNeeded) {
 }
 
 TEST(Hostile, DirectoriesAndClosedInput) {
-    expect_clean_end(run_pixtally({"-vv", "-f", "/"}), 1, "pixtally: ", "directory");
+    // A directory cannot be opened as an image: that is said before any line.
+    const RunResult directory = run_pixtally({"-vv", "-f", "/"});
+    EXPECT_EQ(directory.out, "");
+    EXPECT_EQ(directory.err, "Failed to open file!\n: errno=" + std::to_string(EISDIR) + " (" +
+                                 std::strerror(EISDIR) + ")\n");
+    EXPECT_EQ(directory.status, 1);
     expect_clean_end(run_pixtally({"-vv"}, {.close_input = true}), 1,
                      "pixtally: ", "closed standard input");
 }

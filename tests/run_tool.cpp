@@ -146,9 +146,20 @@ RunResult run_program(const std::vector<std::string> &argv, const RunSetup &setu
         if (setup.output_to_gone_reader &&
             (pipe(ends) != 0 || close(ends[0]) != 0 || dup2(ends[1], STDOUT_FILENO) < 0))
             _exit(127);
+        if (setup.close_output)
+            close(STDOUT_FILENO);
         if (setup.ignore_sigpipe)
             signal(SIGPIPE, SIG_IGN); // kept across exec
-        redirect(err_path, STDERR_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
+        if (setup.ignore_sigxfsz)
+            signal(SIGXFSZ, SIG_IGN);
+        const rlimit size_limit{static_cast<rlim_t>(setup.file_size_limit),
+                                static_cast<rlim_t>(setup.file_size_limit)};
+        if (setup.file_size_limit >= 0 && setrlimit(RLIMIT_FSIZE, &size_limit) != 0)
+            _exit(127);
+        if (!setup.err_to_out)
+            redirect(err_path, STDERR_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
+        else if (dup2(STDOUT_FILENO, STDERR_FILENO) < 0)
+            _exit(127);
         for (const auto &[name, value] : setup.env)
             setenv(name.c_str(), value.c_str(), 1);
         if (setup.as_nobody && geteuid() == 0 &&

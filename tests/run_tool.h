@@ -18,8 +18,12 @@ struct RunSetup {
     bool close_input = false;           // start with standard input closed
     std::string output_path;            // send standard output here instead
     bool output_to_gone_reader = false; // standard output a pipe nobody reads
+    bool close_output = false;          // start with standard output closed
+    bool err_to_out = false;            // standard error into standard output (2>&1)
+    long file_size_limit = -1;          // ulimit -f, in bytes, where not -1
     bool ignore_sigpipe = false;        // as a caller may have it
-    bool as_nobody = false;             // when root, run a copy of pixtally as nobody
+    bool ignore_sigxfsz = false;
+    bool as_nobody = false; // when root, run a copy of pixtally as nobody
     std::vector<std::pair<std::string, std::string>> env; // set for the run
 };
 

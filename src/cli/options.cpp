@@ -3,6 +3,7 @@
 #include "messages.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -44,5 +45,10 @@ ParseResult parse_options(int argc, char *argv[]) {
             return result;
         }
     }
+    for (int i = optind; i < argc; ++i)
+        if (std::strcmp(argv[i], "-") != 0) {
+            result.options.ignored_operand = argv[i];
+            break;
+        }
     return result;
 }

@@ -6,6 +6,9 @@
 struct Options {
     const char *input_path = nullptr; // the last -f; standard input when null
     int verbosity = 0;                // one per -v
+    // The first operand, which is never used, but for a lone "-" (standard
+    // input, which is read anyway); null when there is none.
+    const char *ignored_operand = nullptr;
 };
 
 // What parsing decided: go on with the run, or end it now with a status
