@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <unistd.h>
@@ -77,7 +78,7 @@ TEST(DieWithErrno, ReportsTheErrnoItWasCalledWithEvenIfFormattingChangesIt) {
             errno = ENOENT;
             die_with_errno("bad %ls\n", lone_surrogate);
         },
-        testing::ExitedWithCode(1), "errno=2 \\(No such file or directory\\)");
+        testing::ExitedWithCode(1), "errno=2 \\(" + std::string(std::strerror(ENOENT)) + "\\)");
 }
 
 TEST(DieWithErrno, CutsLongMessagesToItsBuffer) {
@@ -87,7 +88,9 @@ TEST(DieWithErrno, CutsLongMessagesToItsBuffer) {
             errno = EACCES;
             die_with_errno("%s", long_text.c_str());
         },
-        testing::ExitedWithCode(1), "^x{4095}: errno=13 \\(Permission denied\\)\n$");
+        // 4095 x: musl's regular expressions count to 255 at most.
+        testing::ExitedWithCode(1),
+        "^(x{255}){16}x{15}: errno=13 \\(" + std::string(std::strerror(EACCES)) + "\\)\n$");
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -221,6 +222,10 @@ std::vector<std::string> levels_here() {
     for (std::string name; std::getline(lines, name);)
         names.push_back(name);
     return names;
+}
+
+std::string errno_line(int error) {
+    return ": errno=" + std::to_string(error) + " (" + std::strerror(error) + ")\n";
 }
 
 std::string make_image(const std::vector<std::string> &args) {

@@ -59,5 +59,9 @@ struct LibraryVerdict {
 };
 LibraryVerdict library_verdict(const std::string &image);
 
+// The tail of the tool's fatal message for an error number, in the
+// system's own words: ": errno=N (text)\n".
+std::string errno_line(int error);
+
 // An image from the make_image tool, as bytes.
 std::string make_image(const std::vector<std::string> &args);
