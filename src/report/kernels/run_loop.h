@@ -49,12 +49,13 @@ template <class V, Ties ties, bool uniform> struct Run {
                            std::conditional_t<uniform, SharedUnitFlags<V, ties == Ties::scan_unit8>,
                                               LaneUnitFlags<V>>>;
 
-    Flags flags;
+    // Each figure three times, for the vectors 0, 1 and 2 of a block.
+    Flags flags; // the constants of a step's tie and odd-d flags
     const RunPlan &plan;
-    std::uint32_t unit_bits[3][W]; // j, lane by lane
-    Extremes<V> e0, e1, e2;
-    typename Sums::Constants k0, k1, k2;
-    Sums d0, d1, d2;
+    std::uint32_t unit_bits[3][W];                            // j, lane by lane
+    Extremes<V> e0, e1, e2;                                   // min, max and sum
+    typename Sums::Constants k0, k1, k2;                      // of the sums of d: u/2, j, ...
+    Sums d0, d1, d2;                                          // the sums of d
     vec odd0 = V::zero(), odd1 = V::zero(), odd2 = V::zero(); // odd squares, at unit 2
     Scan scan;
     unsigned turns = 0; // since the sums of d were last widened
